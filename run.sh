@@ -1,0 +1,63 @@
+#!/bin/bash
+# The project's one entry script: installs what the project needs on a fresh Debian 12
+# machine, builds, tests and shows the panel.
+#
+#   ./run.sh demo     the panel's main job: the settings program in the test sandbox
+#   ./run.sh test     install, build and run every test suite (what CI runs)
+#   ./run.sh deps     install the build and test dependencies only
+#   ./run.sh build    configure and build into $PANEL_BUILD_DIR (default: build/)
+#
+# Installing is idempotent: packages already present are not fetched again, and
+# nothing is downloaded from anywhere but Debian's archive and the npm registry.
+set -euo pipefail
+
+cd "$(dirname "$(readlink -f "$0")")"
+readonly SOURCE_DIR=$PWD
+readonly BUILD_DIR=${PANEL_BUILD_DIR:-$SOURCE_DIR/build}
+readonly JOBS=${PANEL_JOBS:-$(nproc)}
+
+# Debian packages, per component.
+readonly PACKAGES_BUILD=(cmake g++ make pkgconf qtbase5-dev qtbase5-dev-tools)
+readonly PACKAGES_SANDBOX=(iproute2 util-linux psmisc dnsmasq-base udhcpc procps)
+readonly PACKAGES_SCREENS=(fonts-dejavu-core xvfb xauth x11-apps imagemagick libgl1-mesa-dri libegl-mesa0)
+readonly PACKAGES_BROWSER=(qtwebengine5-dev)
+readonly PACKAGES_GPIO=(libgpiod-dev)
+readonly PACKAGES_BENCH=(valgrind)
+
+install_dependencies() {
+    local wanted=("${PACKAGES_BUILD[@]}" "${PACKAGES_SANDBOX[@]}" "${PACKAGES_SCREENS[@]}"
+        "${PACKAGES_BROWSER[@]}" "${PACKAGES_GPIO[@]}" "${PACKAGES_BENCH[@]}")
+    local missing=()
+    local package
+    for package in "${wanted[@]}"; do
+        dpkg-query -W -f='${Status}' "$package" 2> /dev/null | grep -q 'install ok installed' ||
+            missing+=("$package")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Installing: ${missing[*]}"
+        apt-get -o DPkg::Lock::Timeout=600 update -q
+        DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -q \
+            --no-install-recommends "${missing[@]}"
+    fi
+}
+
+build() {
+    cmake -S "$SOURCE_DIR" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+    cmake --build "$BUILD_DIR" --parallel "$JOBS"
+}
+
+run_tests() {
+    ctest --test-dir "$BUILD_DIR" --output-on-failure --parallel "$JOBS" --timeout 900
+}
+
+demo() {
+    "$SOURCE_DIR/tests/demo/panel-demo" "$BUILD_DIR"
+}
+
+case "${1:-}" in
+    deps) install_dependencies ;;
+    build) install_dependencies; build ;;
+    test) install_dependencies; build; run_tests ;;
+    demo) install_dependencies; build; demo ;;
+    *) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+esac
