@@ -2,7 +2,6 @@
 #define SANDBOXGUARD_H
 
 #include <QByteArray>
-#include <QFileInfo>
 #include <QtGlobal>
 
 #include <cstdio>
