@@ -1,4 +1,5 @@
 #include "configuration.h"
+#include "kbdcursor.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -33,6 +34,11 @@ int runSettingsScreen(int argc, char *argv[])
     qputenv("QT_QPA_PLATFORM", "eglfs");
     QApplication application(argc, argv);
     Configuration::instation()->initNetwork();
+
+    // The panel has no mouse: the keyboard pointer drives every screen. The
+    // application owns it.
+    KbdCursor *cursor = new KbdCursor(&application);
+    cursor->install();
 
     const int result = application.exec();
     Configuration::clearLinuxFb();
