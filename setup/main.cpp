@@ -1,5 +1,6 @@
 #include "configuration.h"
 #include "kbdcursor.h"
+#include "mainwindow.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -34,6 +35,11 @@ int runSettingsScreen(int argc, char *argv[])
     qputenv("QT_QPA_PLATFORM", "eglfs");
     QApplication application(argc, argv);
     Configuration::instation()->initNetwork();
+
+    // Declared after the application, so it is destroyed before it, once the
+    // console is back in text mode.
+    MainWindow window;
+    window.show();
 
     // The panel has no mouse: the keyboard pointer drives every screen. The
     // application owns it.
