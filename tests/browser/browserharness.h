@@ -1,0 +1,119 @@
+#ifndef BROWSERHARNESS_H
+#define BROWSERHARNESS_H
+
+// What the kiosk-browser tests need around the real binary: a virtual X display
+// to draw on and to take screenshots of, a web server on 127.0.0.1, and a look
+// at the process tree that the web engine builds.
+
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QUrl>
+
+// Xvfb on a display number of its own choosing (-displayfd), so that parallel
+// tests never pick the same one.
+class VirtualDisplay
+{
+public:
+    static const int WIDTH = 1024;
+    static const int HEIGHT = 768;
+
+    VirtualDisplay() = default;
+    ~VirtualDisplay();
+    VirtualDisplay(const VirtualDisplay &) = delete;
+    VirtualDisplay &operator=(const VirtualDisplay &) = delete;
+
+    bool start(QString *error);
+    QString name() const { return _name; }
+    // The whole root window as the X server holds it: what a person would see.
+    QImage grab() const;
+
+private:
+    QProcess _server;
+    QString _name;
+};
+
+// The share of the screen's pixels that are exactly this colour, 0 to 1.
+double coverage(const QImage &screen, QRgb colour);
+// "#rrggbb at the centre, 37% of the screen #ff0000" for failure messages.
+QString describe(const QImage &screen, QRgb colour);
+
+// Serves fixed pages over HTTP/1.0 on 127.0.0.1. A path may carry a sequence of
+// pages: the n-th request gets the n-th page, the last one repeats, so a test
+// can tell a fresh load from a picture that merely stayed on the screen.
+class PageServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit PageServer(QObject *parent = nullptr);
+
+    bool listen();
+    // The address of a path, as a person would type it (not percent-encoded).
+    QString address(const QString &path) const;
+    void setPage(const QString &path, const QByteArray &html);
+    void setPages(const QString &path, const QList<QByteArray> &htmls);
+    int requestCount(const QString &path) const;
+
+private slots:
+    void slot_newConnection();
+
+private:
+    void answer(QTcpSocket *socket);
+
+    QTcpServer _server;
+    QHash<QString, QList<QByteArray>> _pages;
+    QHash<QString, int> _requests;
+};
+
+// A page that is nothing but one colour, edge to edge.
+QByteArray colourPage(QRgb colour);
+
+// Processes, as /proc shows them.
+QList<qint64> descendantsOf(qint64 pid);
+// The web engine's render processes below a browser: the zygote forks them,
+// so they are helper processes whose parent is a helper process too.
+QList<qint64> renderProcessesOf(qint64 browserPid);
+QList<qint64> processesNamed(const QString &comm);
+bool processAlive(qint64 pid);
+QString processName(qint64 pid);
+// The environment a process was started with.
+QProcessEnvironment processEnvironment(qint64 pid);
+
+// What every browser started by a test gets: the display, the eglfs X11
+// backend, and a home and runtime folder of its own, so that no two runs share
+// the engine's profile and cache.
+QProcessEnvironment browserEnvironment(const VirtualDisplay &display, const QString &home);
+
+// One kiosk-browser for the length of a test; ends it with all its helpers.
+class BrowserRun
+{
+public:
+    BrowserRun(const QString &program, const QStringList &arguments,
+               const QProcessEnvironment &environment);
+    ~BrowserRun();
+
+    qint64 pid() const { return _process.processId(); }
+    bool running() const { return _process.state() == QProcess::Running; }
+    QByteArray output() { return _output += _process.readAll(); }
+    void stop();
+
+private:
+    QProcess _process;
+    QByteArray _output;
+};
+
+// Waits until the screen shows only the X root window again: the last browser's
+// picture must not be mistaken for the next one's.
+bool waitForEmptyScreen(const VirtualDisplay &display, int timeoutMs);
+// Waits until none of these processes is left.
+bool waitForGone(const QList<qint64> &pids, int timeoutMs);
+
+#endif // BROWSERHARNESS_H

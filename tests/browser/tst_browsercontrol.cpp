@@ -1,0 +1,287 @@
+// kiosk-browser-control, the example program for the setting
+// "browser_start_command": panel-setup runs it with "start" or "stop", and it
+// must put the configured page on the display and take it off again, with
+// every helper process of the web engine.
+
+#include "browserharness.h"
+#include "sandboxguard.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+const int PAINT_TIMEOUT_MS = 30000;
+
+const QRgb BLUE = qRgb(0x00, 0x00, 0xff);
+const QRgb GREEN = qRgb(0x00, 0xff, 0x00);
+const QRgb WHITE = qRgb(0xff, 0xff, 0xff);
+
+const QString BROWSER_NAME = "kiosk-browser";
+
+} // namespace
+
+class TestBrowserControl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void startShowsTheConfiguredPage_data();
+    void startShowsTheConfiguredPage();
+    void repeatedStartKeepsOneBrowser();
+    void stopEndsTheBrowserAndItsHelpers();
+    void stopLeavesAStrangerWithTheRecordedPidAlone();
+    void stopKillsABrowserThatIgnoresTerm();
+    void rejectsWrongUsage_data();
+    void rejectsWrongUsage();
+
+private:
+    void writeConfiguration(const QStringList &extraLines);
+    int control(const QStringList &arguments, QByteArray *errors = nullptr);
+    qint64 recordedPid() const;
+    bool showsOnly(QRgb colour);
+
+    VirtualDisplay _display;
+    PageServer _server;
+    QTemporaryDir _files;
+    QString _pidFile;
+    QString _configuration;
+    QString _url;
+    QImage _lastScreen;
+};
+
+void TestBrowserControl::initTestCase()
+{
+    requireSandbox();
+    QString error;
+    QVERIFY2(_display.start(&error), qPrintable(error));
+    QVERIFY(_server.listen());
+    QVERIFY(_files.isValid());
+    _pidFile = _files.filePath("kiosk-browser.pid");
+    _configuration = _files.filePath("kiosk-browser.conf");
+
+    QFile page(_files.filePath("green.html"));
+    QVERIFY(page.open(QIODevice::WriteOnly));
+    page.write(colourPage(GREEN));
+}
+
+void TestBrowserControl::init()
+{
+    _server.setPage("/пульт/главная страница.html", colourPage(BLUE));
+    _url = _server.address("/пульт/главная страница.html");
+    writeConfiguration({"url=" + _url});
+}
+
+void TestBrowserControl::cleanup()
+{
+    if (QTest::currentTestFailed() && !_lastScreen.isNull()) {
+        QString name = QString("%1-%2.png").arg(QTest::currentTestFunction(),
+                                                QTest::currentDataTag() ? QTest::currentDataTag() : "");
+        name.replace(QRegularExpression("[^A-Za-z0-9.-]"), "_");
+        _lastScreen.save(name);
+        qWarning("last screen saved to %s", qPrintable(QDir::current().filePath(name)));
+    }
+    _lastScreen = QImage();
+    control({"stop"});
+    // Whatever a failed test left running must not show up in the next one.
+    const QList<qint64> left = processesNamed(BROWSER_NAME) + processesNamed("QtWebEngineProc")
+        + processesNamed("sleep");
+    for (qint64 pid : left)
+        ::kill(pid_t(pid), SIGKILL);
+    QVERIFY(waitForGone(left, 10000));
+    QFile::remove(_pidFile);
+    QVERIFY2(waitForEmptyScreen(_display, 10000), "the last browser's picture stayed on the screen");
+}
+
+void TestBrowserControl::writeConfiguration(const QStringList &extraLines)
+{
+    QFile file(_configuration);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QStringList lines{"# written by " + QString(QTest::currentTestFunction()),
+                      "pid_file=" + _pidFile, "log_file=" + _files.filePath("browser.log")};
+    lines << extraLines;
+    file.write(lines.join('\n').toUtf8() + '\n');
+}
+
+int TestBrowserControl::control(const QStringList &arguments, QByteArray *errors)
+{
+    QProcess process;
+    QProcessEnvironment environment = browserEnvironment(_display, _files.filePath("home"));
+    environment.insert("KIOSK_BROWSER_CONF", _configuration);
+    process.setProcessEnvironment(environment);
+    process.start(KIOSK_BROWSER_CONTROL, arguments);
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return -1;
+    }
+    if (errors)
+        *errors = process.readAllStandardError();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+qint64 TestBrowserControl::recordedPid() const
+{
+    QFile file(_pidFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    return file.readAll().split(' ').value(0).trimmed().toLongLong();
+}
+
+bool TestBrowserControl::showsOnly(QRgb colour)
+{
+    _lastScreen = _display.grab();
+    return coverage(_lastScreen, colour) == 1.0;
+}
+
+void TestBrowserControl::startShowsTheConfiguredPage_data()
+{
+    QTest::addColumn<QString>("urlLine");
+    QTest::addColumn<QRgb>("colour");
+
+    // The whole value is the one URL argument: it is not split at its blanks.
+    QTest::newRow("http, blanks and Cyrillic") << QString() << BLUE;
+    QTest::newRow("file") << "url=file://" + _files.filePath("green.html") << GREEN;
+    QTest::newRow("no url: blank page") << QString("# no url") << WHITE;
+}
+
+void TestBrowserControl::startShowsTheConfiguredPage()
+{
+    QFETCH(QString, urlLine);
+    QFETCH(QRgb, colour);
+
+    if (!urlLine.isNull())
+        writeConfiguration({urlLine});
+    QCOMPARE(control({"start"}), 0);
+    // The control program has ended; the browser lives on without it.
+    const qint64 pid = recordedPid();
+    QVERIFY(pid > 0);
+    QCOMPARE(processName(pid), BROWSER_NAME);
+    QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(colour), qPrintable(describe(_lastScreen, colour)),
+                              PAINT_TIMEOUT_MS);
+}
+
+void TestBrowserControl::repeatedStartKeepsOneBrowser()
+{
+    QCOMPARE(control({"start"}), 0);
+    QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(BLUE), qPrintable(describe(_lastScreen, BLUE)),
+                              PAINT_TIMEOUT_MS);
+    const qint64 first = recordedPid();
+
+    QCOMPARE(control({"start"}), 0);
+    QCOMPARE(recordedPid(), first);
+    QCOMPARE(processesNamed(BROWSER_NAME), QList<qint64>{first});
+    QTest::qWait(1000); // a second browser would have asked for the page by now
+    QCOMPARE(processesNamed(BROWSER_NAME), QList<qint64>{first});
+    QCOMPARE(_server.requestCount("/пульт/главная страница.html"), 1);
+}
+
+void TestBrowserControl::stopEndsTheBrowserAndItsHelpers()
+{
+    QCOMPARE(control({"start"}), 0);
+    QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(BLUE), qPrintable(describe(_lastScreen, BLUE)),
+                              PAINT_TIMEOUT_MS);
+    const qint64 browser = recordedPid();
+    const QList<qint64> helpers = descendantsOf(browser);
+    QVERIFY(!helpers.isEmpty());
+
+    QCOMPARE(control({"stop"}), 0);
+    // When stop returns the display is free: panel-setup takes it a second later.
+    QVERIFY(!processAlive(browser));
+    for (qint64 pid : helpers)
+        QVERIFY2(!processAlive(pid), qPrintable(QString("helper %1 outlived stop").arg(pid)));
+    QVERIFY(!QFile::exists(_pidFile));
+    QVERIFY(waitForEmptyScreen(_display, 10000));
+
+    // And the next start brings the page back.
+    QCOMPARE(control({"start"}), 0);
+    QVERIFY(recordedPid() != browser);
+    QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(BLUE), qPrintable(describe(_lastScreen, BLUE)),
+                              PAINT_TIMEOUT_MS);
+}
+
+// After a power cut the pid file may name a pid that now belongs to another
+// program: stop must not kill it, and start must not take it for the browser.
+void TestBrowserControl::stopLeavesAStrangerWithTheRecordedPidAlone()
+{
+    QProcess stranger;
+    stranger.start("sleep", {"300"});
+    QVERIFY(stranger.waitForStarted());
+    QFile file(_pidFile);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray::number(stranger.processId()) + " 1\n");
+    file.close();
+
+    QCOMPARE(control({"stop"}), 0);
+    QTest::qWait(300);
+    QCOMPARE(stranger.state(), QProcess::Running);
+
+    QVERIFY(!QFile::exists(_pidFile)); // a stale record goes
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray::number(stranger.processId()) + " 1\n");
+    file.close();
+    QCOMPARE(control({"start"}), 0);
+    QVERIFY(recordedPid() != stranger.processId());
+    QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(BLUE), qPrintable(describe(_lastScreen, BLUE)),
+                              PAINT_TIMEOUT_MS);
+    QCOMPARE(stranger.state(), QProcess::Running);
+    stranger.kill();
+    stranger.waitForFinished();
+}
+
+void TestBrowserControl::stopKillsABrowserThatIgnoresTerm()
+{
+    const QString stubborn = _files.filePath("stubborn-browser");
+    QFile script(stubborn);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\ntrap '' TERM\nexec sleep 300\n");
+    script.close();
+    script.setPermissions(script.permissions() | QFile::ExeOwner);
+    writeConfiguration({"url=" + _url, "browser=" + stubborn, "stop_grace_seconds=1"});
+
+    QCOMPARE(control({"start"}), 0);
+    const qint64 pid = recordedPid();
+    QVERIFY(pid > 0);
+    QTRY_COMPARE(processName(pid), QString("sleep"));
+
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray errors;
+    QCOMPARE(control({"stop"}, &errors), 0);
+    QVERIFY(!processAlive(pid));
+    QVERIFY2(errors.contains("killing it"), errors.constData());
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString("stop took %1 ms").arg(clock.elapsed())));
+}
+
+void TestBrowserControl::rejectsWrongUsage_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+
+    QTest::newRow("no argument") << QStringList();
+    QTest::newRow("unknown command") << QStringList{"restart"};
+    QTest::newRow("extra argument") << QStringList{"start", "now"};
+}
+
+void TestBrowserControl::rejectsWrongUsage()
+{
+    QFETCH(QStringList, arguments);
+
+    QByteArray errors;
+    QCOMPARE(control(arguments, &errors), 2);
+    QVERIFY2(errors.contains("usage"), errors.constData());
+    QVERIFY(!QFile::exists(_pidFile));
+    QVERIFY(processesNamed(BROWSER_NAME).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestBrowserControl)
+#include "tst_browsercontrol.moc"
