@@ -46,8 +46,31 @@ build() {
     cmake --build "$BUILD_DIR" --parallel "$JOBS"
 }
 
+# Runs one CTest suite and adds its counts to the totals printed at the end.
+passed_total=0
+failed_total=0
+run_suite() { # build-dir
+    local log
+    log=$(mktemp)
+    local status=0
+    ctest --test-dir "$1" --output-on-failure --parallel "$JOBS" --timeout 900 | tee "$log" || status=$?
+    local counts
+    counts=$(sed -n 's/^[0-9]*% tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\)$/\1 \2/p' "$log" | tail -1)
+    rm -f "$log"
+    if [ -z "$counts" ]; then
+        failed_total=$((failed_total + 1))
+        return
+    fi
+    local failed=${counts% *} total=${counts#* }
+    passed_total=$((passed_total + total - failed))
+    failed_total=$((failed_total + failed))
+    [ "$status" = 0 ] || [ "$failed" != 0 ] || failed_total=$((failed_total + 1))
+}
+
 run_tests() {
-    ctest --test-dir "$BUILD_DIR" --output-on-failure --parallel "$JOBS" --timeout 900
+    run_suite "$BUILD_DIR"
+    echo "all suites: $passed_total passed, $failed_total failed"
+    [ "$failed_total" = 0 ]
 }
 
 demo() {
