@@ -22,7 +22,7 @@ readonly PACKAGES_SANDBOX=(iproute2 util-linux psmisc dnsmasq-base udhcpc procps
 readonly PACKAGES_SCREENS=(fonts-dejavu-core xvfb xauth x11-apps imagemagick libgl1-mesa-dri libegl-mesa0)
 readonly PACKAGES_BROWSER=(qtwebengine5-dev)
 readonly PACKAGES_GPIO=(libgpiod-dev)
-readonly PACKAGES_BENCH=(valgrind)
+readonly PACKAGES_BENCH=(valgrind time)
 
 install_dependencies() {
     local wanted=("${PACKAGES_BUILD[@]}" "${PACKAGES_SANDBOX[@]}" "${PACKAGES_SCREENS[@]}"
