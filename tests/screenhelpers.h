@@ -12,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QPointer>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -113,6 +114,53 @@ void whenDialogOpens(QWidget *parent, std::function<void(Dialog *)> operate, boo
             guard->reject();
     });
     poll->start(10);
+}
+
+// Runs the application's event loop, as main() does, with the operator's
+// action posted into it; returns the loop's exit code. A loop that nothing
+// ends returns 99 after the given time instead of hanging the test.
+inline int execWith(std::function<void()> action, int limitMs = 10000)
+{
+    QTimer::singleShot(0, action);
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    limit.start(limitMs);
+    return QCoreApplication::exec();
+}
+
+// The date and time editor as the operator reads it: the five numbers.
+inline QDateTime shownDateTime(QWidget *dialog)
+{
+    auto number = [dialog](const char *name) {
+        return dialog->findChild<QLabel *>(QLatin1String(name))->text().toInt();
+    };
+    return QDateTime(QDate(number("label_1"), number("label_2"), number("label_3")),
+                     QTime(number("label_4"), number("label_5")));
+}
+
+inline QAbstractButton *timeButton(QWidget *dialog, const QString &which)
+{
+    return dialog->findChild<QAbstractButton *>(QStringLiteral("pushButton_") + which);
+}
+
+// Steps the editor to the given date and time the way an operator would:
+// the day first into 1..28 so that no month or year step has to shorten it,
+// then year, month, day, hour and minute, each by its own buttons.
+inline void stepTimeEditorTo(QWidget *dialog, const QDate &date, int hour, int minute)
+{
+    auto step = [dialog](const QString &field, int difference) {
+        const QString which = (difference > 0 ? QStringLiteral("up_") : QStringLiteral("down_")) + field;
+        clickTimes(timeButton(dialog, which), qAbs(difference));
+    };
+    const QDateTime start = shownDateTime(dialog);
+    if (start.date().day() > 28)
+        step(QStringLiteral("d"), 28 - start.date().day());
+    step(QStringLiteral("y"), date.year() - shownDateTime(dialog).date().year());
+    step(QStringLiteral("m"), date.month() - shownDateTime(dialog).date().month());
+    step(QStringLiteral("d"), date.day() - shownDateTime(dialog).date().day());
+    step(QStringLiteral("h"), hour - shownDateTime(dialog).time().hour());
+    step(QStringLiteral("min"), minute - shownDateTime(dialog).time().minute());
 }
 
 // The sandbox's stand-ins append their argv, one JSON array a line.
