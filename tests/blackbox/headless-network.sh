@@ -26,10 +26,13 @@ check_dhcp_client() { # expected-hostname-argument
     else
         fail "no lease within 10 s: $(ipv4_of_eth0)"
     fi
-    local pid
-    pid=$(cat /var/run/udhcpc.eth0.pid 2> /dev/null)
-    local cmdline
-    cmdline=$(tr '\0' '\n' < "/proc/$pid/cmdline" 2> /dev/null)
+    # After the lease the client moves to the background and rewrites its pid file.
+    local cmdline="" tries
+    for tries in $(seq 50); do
+        cmdline=$(tr '\0' '\n' < "/proc/$(cat /var/run/udhcpc.eth0.pid 2> /dev/null)/cmdline" 2> /dev/null)
+        [ -n "$cmdline" ] && break
+        sleep 0.1
+    done
     expect_eq "$cmdline" "/sbin/udhcpc
 -t1
 -A3
@@ -62,5 +65,20 @@ expect_eq "$(pgrep -c -x udhcpc)" "0" "no DHCP client is left after switching to
 expect_eq "$(ipv4_of_eth0)" "192.168.1.10/24" "the leased address is gone, the static one is there"
 sleep 1
 expect_eq "$(ipv4_of_eth0)" "192.168.1.10/24" "the static address stays after the client has gone"
+
+# The start-up log carries the loaded values, after the load rules: a text
+# "true" is no boolean (so this run is static), the serial is cut to 20
+# characters, line feeds are removed.
+printf 'Цех 3\nЛиния 2\n' > "$DEVICE/header.txt"
+printf 'SN-ABCDEFGHIJKLMNOPQRSTUVWXYZ\n' > "$DEVICE/serial"
+settings dhcp_enable='"true"' ip_address='"192.168.1.11"' ip_mask='"255.255.255.0"' ip_gateway='"192.168.1.1"' \
+    serial_id_file_path="\"$DEVICE/serial\""
+panel_setup -q
+log=$(cat "$DEVICE/last.log")
+expect_contains "$log" '_textHeaderValue1: "Цех 3"' "the log carries header line 1"
+expect_contains "$log" '_textHeaderValue2: "Линия 2"' "the log carries header line 2"
+expect_contains "$log" "_serialIdFilePath[$DEVICE/serial] _serialIdValue[SN-ABCDEFGHIJKLMNOPQ]" "the log carries the serial, cut to 20"
+expect_contains "$log" '_dhcpEnable: false' "a text \"true\" is not a boolean"
+expect_eq "$(ipv4_of_eth0)" "192.168.1.11/24" "so the static address is applied"
 
 finish
