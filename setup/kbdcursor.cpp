@@ -155,7 +155,13 @@ bool KbdCursor::eventFilter(QObject *watched, QEvent *event)
         return handleKeyRelease(static_cast<QKeyEvent *>(event));
     case QEvent::FocusIn:
         if (_active) {
-            QWidget *focused = watched->isWidgetType() ? static_cast<QWidget *>(watched) : nullptr;
+            // Qt hands every focus change on to the style as well, and a
+            // window gets one when it is activated. Those are no focus
+            // widgets of their own: they are judged by the widget that has
+            // the focus, or the style's copy would end pass-through as soon
+            // as it began.
+            QWidget *focused = watched->isWidgetType() ? static_cast<QWidget *>(watched)
+                                                       : QApplication::focusWidget();
             _passThrough = consumesArrows(focused);
             if (_overlay)
                 _overlay->setDimmed(_passThrough);
