@@ -1,0 +1,202 @@
+#include "support.h"
+
+#include <gpiod.h>
+#include <uv.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+namespace gpio {
+
+const char *const DEFAULT_CONSUMER = "gpio-extension";
+
+namespace {
+
+void throwWithCode(v8::Local<v8::Value> error, const char *code)
+{
+    Nan::Set(error.As<v8::Object>(), Nan::New("code").ToLocalChecked(), Nan::New(code).ToLocalChecked());
+    Nan::ThrowError(error);
+}
+
+struct NamedFlag
+{
+    const char *name;
+    int flag;
+};
+
+// Looks `key` up in `options`; false after throwing if the object's getter threw.
+bool property(v8::Local<v8::Object> options, const char *key, v8::Local<v8::Value> &value)
+{
+    return Nan::Get(options, Nan::New(key).ToLocalChecked()).ToLocal(&value);
+}
+
+// Reads a property whose value is one name out of `choices`; undefined keeps `flags`.
+template <size_t N>
+bool readChoice(v8::Local<v8::Object> options, const char *key, const NamedFlag (&choices)[N], int &flags)
+{
+    v8::Local<v8::Value> value;
+    if (!property(options, key, value))
+        return false;
+    if (value->IsUndefined())
+        return true;
+    std::string allowed;
+    for (const NamedFlag &choice : choices)
+        allowed += std::string(allowed.empty() ? "'" : ", '") + choice.name + "'";
+    if (!value->IsString()) {
+        throwArgumentTypeError(std::string("options.") + key + " must be one of " + allowed);
+        return false;
+    }
+    const Nan::Utf8String text(value);
+    for (const NamedFlag &choice : choices) {
+        if (std::strcmp(*text, choice.name) == 0) {
+            flags |= choice.flag;
+            return true;
+        }
+    }
+    throwArgumentValueError(std::string("options.") + key + " must be one of " + allowed + ", not '" + *text
+                            + "'");
+    return false;
+}
+
+} // namespace
+
+void throwSystemError(int error, const std::string &what)
+{
+    // libgpiod sets errno on every failure it reports; should a path of it not,
+    // the caller still gets a system error rather than a success.
+    if (error <= 0)
+        error = EIO;
+    char name[64];
+    uv_err_name_r(-error, name, sizeof name);
+    const std::string message = what + ": " + std::strerror(error) + " (" + name + ")";
+    v8::Local<v8::Object> exception = Nan::Error(message.c_str()).As<v8::Object>();
+    Nan::Set(exception, Nan::New("errno").ToLocalChecked(), Nan::New(-error));
+    throwWithCode(exception, name);
+}
+
+void throwArgumentTypeError(const std::string &message)
+{
+    throwWithCode(Nan::TypeError(message.c_str()), "ERR_INVALID_ARG_TYPE");
+}
+
+void throwArgumentValueError(const std::string &message)
+{
+    throwWithCode(Nan::TypeError(message.c_str()), "ERR_INVALID_ARG_VALUE");
+}
+
+void throwArgumentRangeError(const std::string &message)
+{
+    throwWithCode(Nan::RangeError(message.c_str()), "ERR_OUT_OF_RANGE");
+}
+
+bool readIndex(v8::Local<v8::Value> value, const char *name, unsigned int &index)
+{
+    if (!value->IsNumber()) {
+        throwArgumentTypeError(std::string(name) + " must be a number");
+        return false;
+    }
+    const double number = Nan::To<double>(value).FromJust();
+    if (!(number >= 0 && number <= 4294967295.0 && std::floor(number) == number)) {
+        throwArgumentRangeError(std::string(name) + " must be an integer from 0 to 4294967295");
+        return false;
+    }
+    index = static_cast<unsigned int>(number);
+    return true;
+}
+
+bool readLineValue(v8::Local<v8::Value> value, int &lineValue)
+{
+    if (value->IsBoolean()) {
+        lineValue = Nan::To<bool>(value).FromJust() ? 1 : 0;
+        return true;
+    }
+    if (!value->IsNumber()) {
+        throwArgumentTypeError("value must be 0, 1, false or true");
+        return false;
+    }
+    const double number = Nan::To<double>(value).FromJust();
+    if (number != 0 && number != 1) {
+        throwArgumentRangeError("value must be 0, 1, false or true");
+        return false;
+    }
+    lineValue = number == 1 ? 1 : 0;
+    return true;
+}
+
+bool readString(v8::Local<v8::Value> value, const char *name, std::string &text)
+{
+    if (!value->IsString()) {
+        throwArgumentTypeError(std::string(name) + " must be a string");
+        return false;
+    }
+    const Nan::Utf8String utf8(value);
+    text.assign(*utf8, utf8.length());
+    if (text.find('\0') != std::string::npos) {
+        throwArgumentValueError(std::string(name) + " must not contain NUL characters");
+        return false;
+    }
+    return true;
+}
+
+bool readRequestOptions(v8::Local<v8::Value> value, Direction direction, RequestSettings &settings)
+{
+    settings = RequestSettings();
+    if (value->IsUndefined())
+        return true;
+    if (value->IsString())
+        return readString(value, "consumer", settings.consumer);
+    if (!value->IsObject() || value->IsFunction() || value->IsArray()) {
+        throwArgumentTypeError("options must be a consumer name or an options object");
+        return false;
+    }
+    const v8::Local<v8::Object> options = value.As<v8::Object>();
+
+    v8::Local<v8::Value> consumer;
+    if (!property(options, "consumer", consumer))
+        return false;
+    if (!consumer->IsUndefined() && !readString(consumer, "options.consumer", settings.consumer))
+        return false;
+
+    v8::Local<v8::Value> activeLow;
+    if (!property(options, "activeLow", activeLow))
+        return false;
+    if (!activeLow->IsUndefined()) {
+        if (!activeLow->IsBoolean()) {
+            throwArgumentTypeError("options.activeLow must be a boolean");
+            return false;
+        }
+        if (Nan::To<bool>(activeLow).FromJust())
+            settings.flags |= GPIOD_LINE_REQUEST_FLAG_ACTIVE_LOW;
+    }
+
+    static const NamedFlag biases[] = {
+        {"as-is", 0},
+        {"disable", GPIOD_LINE_REQUEST_FLAG_BIAS_DISABLE},
+        {"pull-up", GPIOD_LINE_REQUEST_FLAG_BIAS_PULL_UP},
+        {"pull-down", GPIOD_LINE_REQUEST_FLAG_BIAS_PULL_DOWN},
+    };
+    if (!readChoice(options, "bias", biases, settings.flags))
+        return false;
+
+    static const NamedFlag drives[] = {
+        {"push-pull", 0},
+        {"open-drain", GPIOD_LINE_REQUEST_FLAG_OPEN_DRAIN},
+        {"open-source", GPIOD_LINE_REQUEST_FLAG_OPEN_SOURCE},
+    };
+    if (direction == Direction::Output)
+        return readChoice(options, "drive", drives, settings.flags);
+
+    // An input has no driver to configure; saying otherwise is a mistake in the
+    // caller that silently ignoring it would hide.
+    v8::Local<v8::Value> drive;
+    if (!property(options, "drive", drive))
+        return false;
+    if (!drive->IsUndefined()) {
+        throwArgumentValueError("options.drive applies to outputs only");
+        return false;
+    }
+    return true;
+}
+
+} // namespace gpio

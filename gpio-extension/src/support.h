@@ -1,0 +1,52 @@
+// Shared pieces of the module's bindings: how failures reach JavaScript and how
+// the arguments that several calls share are read.
+#pragma once
+
+#include <nan.h>
+
+#include <string>
+
+namespace gpio {
+
+// The consumer name a request carries when the caller gives none; it is what
+// "gpioinfo" shows next to the line.
+extern const char *const DEFAULT_CONSUMER;
+
+// Throws an Error for a failed system or libgpiod call: the message names what
+// was attempted and the system's reason; `code` is the errno name ("EBUSY"),
+// `errno` its negative value, as in Node's own system errors.
+void throwSystemError(int error, const std::string &what);
+
+// A TypeError for an argument of the wrong type (code ERR_INVALID_ARG_TYPE).
+void throwArgumentTypeError(const std::string &message);
+// A TypeError for an argument of the right type but an unusable value, such as
+// an unknown bias name (code ERR_INVALID_ARG_VALUE).
+void throwArgumentValueError(const std::string &message);
+// A RangeError for a number outside what the argument allows (code ERR_OUT_OF_RANGE).
+void throwArgumentRangeError(const std::string &message);
+
+// Each reader returns false after throwing the matching exception, so that a
+// binding can simply return.
+
+// A line offset or chip number: an integer from 0 to 2^32 - 1.
+bool readIndex(v8::Local<v8::Value> value, const char *name, unsigned int &index);
+// A line value: 0, 1, false or true.
+bool readLineValue(v8::Local<v8::Value> value, int &lineValue);
+// A string without NUL characters (the C library would cut it short there).
+bool readString(v8::Local<v8::Value> value, const char *name, std::string &text);
+
+// What a line request is made with: the consumer name and libgpiod's request flags.
+struct RequestSettings
+{
+    std::string consumer = DEFAULT_CONSUMER;
+    int flags = 0;
+};
+
+enum class Direction { Input, Output };
+
+// The request options argument: undefined (defaults), a string (the consumer
+// name) or an object with `consumer`, `activeLow` and `bias` (inputs) or
+// `drive` (outputs).
+bool readRequestOptions(v8::Local<v8::Value> value, Direction direction, RequestSettings &settings);
+
+} // namespace gpio
