@@ -1,0 +1,258 @@
+// Renders every settings screen to PNG, as the panel shows it, and checks each
+// picture for what an operator would call broken: a font without Cyrillic,
+// blank labels, text cut off, widgets on top of each other.
+//
+//   render-screens OUTPUT_DIR
+//
+// Writes mainwindow-static.png, mainwindow-dhcp.png, dialog-ip.png,
+// dialog-mask.png and dialog-time.png. The DHCP picture needs a real lease,
+// so the program brings eth0 up and runs inside the panel sandbox only.
+// Exits 0 when every picture passed its checks, 1 otherwise.
+
+#include "configuration.h"
+#include "dialogeditip.h"
+#include "dialogeditmask.h"
+#include "dialogedittime.h"
+#include "mainwindow.h"
+#include "sandboxguard.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+int defects = 0;
+int checked = 0;
+
+void defect(const QString &picture, const QString &what)
+{
+    ++defects;
+    std::fprintf(stderr, "DEFECT %s: %s\n", qPrintable(picture), qPrintable(what));
+}
+
+QString besideExecutable(const QString &name)
+{
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+// Values as a panel in the field holds them.
+void writeDeviceFiles()
+{
+    const QJsonObject settings{
+        {"browser_start_command", QString::fromLocal8Bit(qgetenv("PANEL_SANDBOX_BROWSER"))},
+        {"serial_id_file_path", besideExecutable("serial.txt")},
+        {"ip_address", "192.168.1.50"},
+        {"ip_mask", "255.255.255.0"},
+        {"ip_gateway", "192.168.1.1"},
+        {"dhcp_enable", false},
+        {"show_cmd_button", true},
+    };
+    writeFile(besideExecutable("settings.json"), QJsonDocument(settings).toJson());
+    writeFile(besideExecutable("header.txt"), "ООО «Техпром» — линия розлива №2\nПульт оператора ПО-7\n");
+    writeFile(besideExecutable("serial.txt"), "PO7-2024-000137\n");
+}
+
+// Every text on the screens must be drawable: without a font that covers
+// Cyrillic, Qt draws nothing in its place and says nothing.
+void checkFontCoversTexts(const QWidget &screen, const QString &picture)
+{
+    for (const QWidget *widget : screen.findChildren<QWidget *>()) {
+        QString text;
+        if (auto *label = qobject_cast<const QLabel *>(widget))
+            text = label->text();
+        else if (auto *button = qobject_cast<const QAbstractButton *>(widget))
+            text = button->text();
+        else if (auto *group = qobject_cast<const QGroupBox *>(widget))
+            text = group->title();
+        const QFontMetrics metrics(widget->font());
+        QString missing;
+        for (const QChar c : text) {
+            if (!c.isSpace() && !metrics.inFont(c) && !missing.contains(c))
+                missing += c;
+        }
+        if (!missing.isEmpty())
+            defect(picture, QStringLiteral("no font draws \"%1\" of %2").arg(missing, widget->objectName()));
+    }
+}
+
+// Text pixels where the text is: a label whose font draws nothing is only
+// background, however right its text() is. Disabled text is grey, not black,
+// so ink is whatever stands out from the widget's most common colour.
+bool hasInk(QWidget *widget)
+{
+    const QImage image = widget->grab().toImage();
+    const QRect inner = image.rect().adjusted(4, 4, -4, -4);
+    QVector<int> histogram(256, 0);
+    for (int y = inner.top(); y <= inner.bottom(); ++y) {
+        for (int x = inner.left(); x <= inner.right(); ++x)
+            ++histogram[qGray(image.pixel(x, y))];
+    }
+    const int background = int(std::max_element(histogram.cbegin(), histogram.cend()) - histogram.cbegin());
+    int ink = 0;
+    for (int gray = 0; gray < 256; ++gray) {
+        if (qAbs(gray - background) > 35)
+            ink += histogram[gray];
+    }
+    return ink >= 8;
+}
+
+QString describe(const QWidget *widget)
+{
+    return widget->objectName().isEmpty() ? QString::fromLatin1(widget->metaObject()->className())
+                                          : widget->objectName();
+}
+
+void checkLayout(QWidget &screen, const QString &picture)
+{
+    const QList<QWidget *> widgets = screen.findChildren<QWidget *>();
+    for (QWidget *widget : widgets) {
+        if (!widget->isVisibleTo(&screen) || widget->inherits("QMenuBar") || widget->inherits("QStatusBar"))
+            continue;
+        ++checked;
+        // Text cut off: a widget narrower or lower than its text needs.
+        const QSize needed = widget->minimumSizeHint();
+        if (needed.isValid() && (widget->width() < needed.width() || widget->height() < needed.height()))
+            defect(picture, QStringLiteral("%1 is %2x%3 but its content needs %4x%5")
+                                .arg(describe(widget))
+                                .arg(widget->width())
+                                .arg(widget->height())
+                                .arg(needed.width())
+                                .arg(needed.height()));
+        if (!screen.rect().contains(QRect(widget->mapTo(&screen, QPoint()), widget->size())))
+            defect(picture, QStringLiteral("%1 reaches outside the screen").arg(describe(widget)));
+
+        QString text;
+        if (auto *label = qobject_cast<QLabel *>(widget))
+            text = label->text();
+        else if (auto *button = qobject_cast<QAbstractButton *>(widget))
+            text = button->text();
+        if (widget->inherits("QLabel") || widget->inherits("QPushButton")) {
+            if (text.isEmpty())
+                defect(picture, QStringLiteral("%1 is blank").arg(describe(widget)));
+            else if (!hasInk(widget))
+                defect(picture, QStringLiteral("%1 shows no text (\"%2\")").arg(describe(widget), text));
+        }
+    }
+    // Overlap: no two visible siblings may share pixels.
+    for (QWidget *parent : QList<QWidget *>{&screen} + widgets) {
+        QList<QWidget *> children;
+        for (QObject *object : parent->children()) {
+            auto *w = qobject_cast<QWidget *>(object);
+            if (w && w->isVisibleTo(&screen) && !w->isWindow())
+                children << w;
+        }
+        for (int i = 0; i < children.size(); ++i) {
+            for (int j = i + 1; j < children.size(); ++j) {
+                if (children[i]->geometry().intersects(children[j]->geometry()))
+                    defect(picture, QStringLiteral("%1 and %2 overlap").arg(describe(children[i]), describe(children[j])));
+            }
+        }
+    }
+}
+
+void render(QWidget &screen, const QString &outputDir, const QString &picture)
+{
+    screen.show();
+    // Layouts settle on the first shown pass of the event loop.
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    checkFontCoversTexts(screen, picture);
+    checkLayout(screen, picture);
+    const QString path = QDir(outputDir).filePath(picture);
+    if (!screen.grab().save(path))
+        defect(picture, QStringLiteral("cannot write %1").arg(path));
+    else
+        std::printf("wrote %s (%dx%d, needs at least %dx%d)\n", qPrintable(path), screen.width(),
+                    screen.height(), screen.minimumSizeHint().width(), screen.minimumSizeHint().height());
+    screen.hide();
+}
+
+bool waitForLease(int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        if (!Configuration::getCurretnIpAddress(Configuration::DEFAULT_NETWORK_INTERFACE).isEmpty()
+            && !Configuration::getCurrentGatewayFromProc(Configuration::DEFAULT_NETWORK_INTERFACE).isEmpty())
+            return true;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    requireSandbox();
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: render-screens OUTPUT_DIR\n");
+        return 2;
+    }
+    // As the interactive mode sets them on the panel, but drawn offscreen.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_FONT_DPI", "140");
+    qputenv("QT_SCALE_FACTOR", "1");
+    QApplication application(argc, argv);
+    const QString outputDir = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    if (!QDir().mkpath(outputDir)) {
+        std::fprintf(stderr, "cannot create %s\n", qPrintable(outputDir));
+        return 2;
+    }
+
+    writeDeviceFiles();
+    Configuration *c = Configuration::instation();
+    // The sandbox shares this host's name; a panel carries its own.
+    c->_hostName = QStringLiteral("po7-000137");
+
+    {
+        MainWindow window;
+        render(window, outputDir, QStringLiteral("mainwindow-static.png"));
+    }
+    {
+        c->_dhcpEnable = true;
+        c->_showCmdButton = false;
+        c->initNetwork();
+        if (!waitForLease(20000))
+            defect(QStringLiteral("mainwindow-dhcp.png"), QStringLiteral("no DHCP lease within 20 s"));
+        MainWindow window;
+        render(window, outputDir, QStringLiteral("mainwindow-dhcp.png"));
+        if (window.findChild<QLabel *>(QStringLiteral("label_ip"))->text().isEmpty())
+            defect(QStringLiteral("mainwindow-dhcp.png"), QStringLiteral("no leased address shown"));
+    }
+    {
+        DialogEditIp dialog(QStringLiteral("Изменение IP адреса:"), c->_netIp);
+        render(dialog, outputDir, QStringLiteral("dialog-ip.png"));
+    }
+    {
+        DialogEditMask dialog(QStringLiteral("Изменение маски сети:"), c->_netMask);
+        render(dialog, outputDir, QStringLiteral("dialog-mask.png"));
+    }
+    {
+        DialogEditTime dialog;
+        render(dialog, outputDir, QStringLiteral("dialog-time.png"));
+    }
+
+    std::printf("%d passed, %d failed\n", checked - qMin(checked, defects), defects);
+    return defects == 0 ? 0 : 1;
+}
