@@ -323,9 +323,9 @@ void TestMainWindow::commandLineButtonFollowsSettingAndLeaves()
     QCOMPARE(ScreenTest::execWith([goToCmd] { click(goToCmd); }), 0);
 }
 
-// The slot order is the meta-object's method table, which the keyboard
-// pointer's tests and any tool that introspects the window rely on; the
-// widgets must never take focus, or they would swallow the pointer's keys.
+// The slots in their fixed order (the meta-object's method table is part of
+// the window's interface); and no widget may take the focus, or it would
+// swallow the keys that move the pointer.
 void TestMainWindow::slotsAndFocusAsThePointerNeedsThem()
 {
     MainWindow window;

@@ -34,7 +34,7 @@ namespace {
 
 // The browser stop in panel-setup is followed by this pause; it is the
 // browser's time, not the program's.
-constexpr double SPECIFIED_PAUSE_S = 1.0;
+constexpr double BROWSER_PAUSE_S = 1.0;
 
 struct Run
 {
@@ -170,20 +170,20 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "round %d: a program did not reach its first paint\n", i + 1);
             return 1;
         }
-        panelSeconds << p.seconds - SPECIFIED_PAUSE_S;
+        panelSeconds << p.seconds - BROWSER_PAUSE_S;
         minimalSeconds << m.seconds;
         headlessSeconds << q.seconds;
         panelKb << p.peakKb;
         minimalKb << m.peakKb;
         std::printf("round %2d: panel-setup %7.1f ms (+%.0f s pause) %6ld KiB | minimal %7.1f ms %6ld KiB"
                     " | panel-setup -q %7.1f ms\n",
-                    i + 1, 1000 * (p.seconds - SPECIFIED_PAUSE_S), SPECIFIED_PAUSE_S, p.peakKb,
+                    i + 1, 1000 * (p.seconds - BROWSER_PAUSE_S), BROWSER_PAUSE_S, p.peakKb,
                     1000 * m.seconds, m.peakKb, 1000 * q.seconds);
     }
     const double panelMedian = median(panelSeconds), minimalMedian = median(minimalSeconds);
     const long panelPeak = median(panelKb), minimalPeak = median(minimalKb);
     std::printf("median start-up to first paint: panel-setup %.1f ms (less the %.0f s pause), minimal %.1f ms\n",
-                1000 * panelMedian, SPECIFIED_PAUSE_S, 1000 * minimalMedian);
+                1000 * panelMedian, BROWSER_PAUSE_S, 1000 * minimalMedian);
     std::printf("start-up ratio: %.2f (target at most 1.5)\n", panelMedian / minimalMedian);
     std::printf("of which settings load and network bring-up (panel-setup -q, median): %.1f ms\n",
                 1000 * median(headlessSeconds));
