@@ -96,7 +96,7 @@ bool readIndex(v8::Local<v8::Value> value, const char *name, unsigned int &index
         throwArgumentTypeError(std::string(name) + " must be a number");
         return false;
     }
-    const double number = Nan::To<double>(value).FromJust();
+    const double number = value.As<v8::Number>()->Value();
     if (!(number >= 0 && number <= 4294967295.0 && std::floor(number) == number)) {
         throwArgumentRangeError(std::string(name) + " must be an integer from 0 to 4294967295");
         return false;
@@ -107,15 +107,24 @@ bool readIndex(v8::Local<v8::Value> value, const char *name, unsigned int &index
 
 bool readLineValue(v8::Local<v8::Value> value, int &lineValue)
 {
+    // Read straight from the checked value: a conversion through the current
+    // context would cost as much as the write itself on a small CPU.
+    if (value->IsInt32()) {
+        const int32_t number = value.As<v8::Int32>()->Value();
+        if (number == 0 || number == 1) {
+            lineValue = number;
+            return true;
+        }
+    }
     if (value->IsBoolean()) {
-        lineValue = Nan::To<bool>(value).FromJust() ? 1 : 0;
+        lineValue = value.As<v8::Boolean>()->Value() ? 1 : 0;
         return true;
     }
     if (!value->IsNumber()) {
         throwArgumentTypeError("value must be 0, 1, false or true");
         return false;
     }
-    const double number = Nan::To<double>(value).FromJust();
+    const double number = value.As<v8::Number>()->Value();
     if (number != 0 && number != 1) {
         throwArgumentRangeError("value must be 0, 1, false or true");
         return false;
