@@ -156,6 +156,15 @@ describe('Line against gpio-sim', () => {
         assert.throws(() => line.requestOutput(1, { drive: 'sideways' }), { code: 'ERR_INVALID_ARG_VALUE' });
     });
 
+    test('options read after the chip was closed by their own getter meet a closed chip', () => {
+        // The getter runs inside the request; the chip's lines are freed by then.
+        const line = open().getLine(2);
+        const options = { get consumer() { chip.close(); return 'late'; } };
+        assert.throws(() => line.requestInput(options), { code: 'EBADF' });
+        assert.throws(() => line.requestOutput(1, options), { code: 'EBADF' });
+        assert.equal(line.requested, false);
+    });
+
     test('release() frees the line for anyone', () => {
         const line = open().getLine(6);
         line.requestOutput(1);
