@@ -96,8 +96,10 @@ gpiod_chip *Chip::open(v8::Local<v8::Value> id, std::string &description)
         gpio::throwArgumentTypeError("chip must be a number, a path, a name or a label");
         return nullptr;
     }
-    if (!chip)
-        gpio::throwSystemError(errno, "cannot open GPIO chip " + description);
+    if (!chip) {
+        const int error = errno;
+        gpio::throwSystemError(error, "cannot open GPIO chip " + description);
+    }
     return chip;
 }
 
@@ -183,10 +185,11 @@ NAN_METHOD(Chip::FindLine)
         return;
     gpiod_line *found = gpiod_chip_find_line(self->_chip, name.c_str());
     if (!found) {
-        if (errno == ENOENT)
+        const int error = errno;
+        if (error == ENOENT)
             info.GetReturnValue().SetNull();
         else
-            gpio::throwSystemError(errno, "cannot look for line '" + name + "' on " + self->_name);
+            gpio::throwSystemError(error, "cannot look for line '" + name + "' on " + self->_name);
         return;
     }
     v8::Local<v8::Object> line;

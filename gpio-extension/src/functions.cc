@@ -38,8 +38,10 @@ gpiod_line *openLine(v8::Local<v8::Value> chipId, unsigned int offset, ChipHandl
         return nullptr;
     description = "line " + std::to_string(offset) + " of " + gpiod_chip_name(chip.get());
     gpiod_line *line = gpiod_chip_get_line(chip.get(), offset);
-    if (!line)
-        gpio::throwSystemError(errno, "cannot get " + description);
+    if (!line) {
+        const int error = errno;
+        gpio::throwSystemError(error, "cannot get " + description);
+    }
     return line;
 }
 
@@ -63,12 +65,14 @@ NAN_METHOD(getInstantLineValue)
     if (!line)
         return;
     if (gpiod_line_request_input_flags(line, settings.consumer.c_str(), settings.flags) < 0) {
-        gpio::throwSystemError(errno, "cannot request " + description + " as input");
+        const int error = errno;
+        gpio::throwSystemError(error, "cannot request " + description + " as input");
         return;
     }
     const int value = gpiod_line_get_value(line);
     if (value < 0) {
-        gpio::throwSystemError(errno, "cannot read " + description);
+        const int error = errno;
+        gpio::throwSystemError(error, "cannot read " + description);
         return;
     }
     info.GetReturnValue().Set(value);
@@ -89,6 +93,8 @@ NAN_METHOD(setInstantLineValue)
         return;
     // The request itself drives the value: the kernel sets an output line's
     // level as part of granting it.
-    if (gpiod_line_request_output_flags(line, settings.consumer.c_str(), settings.flags, value) < 0)
-        gpio::throwSystemError(errno, "cannot request " + description + " as output");
+    if (gpiod_line_request_output_flags(line, settings.consumer.c_str(), settings.flags, value) < 0) {
+        const int error = errno;
+        gpio::throwSystemError(error, "cannot request " + description + " as output");
+    }
 }

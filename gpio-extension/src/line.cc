@@ -130,7 +130,8 @@ NAN_METHOD(Line::New)
         return;
     gpiod_line *line = gpiod_chip_get_line(chip->handle(), offset);
     if (!line) {
-        gpio::throwSystemError(errno, "cannot get line " + std::to_string(offset) + " of " + chip->name());
+        const int error = errno;
+        gpio::throwSystemError(error, "cannot get line " + std::to_string(offset) + " of " + chip->name());
         return;
     }
     // Nothing can fail past this point: a Line object always has a usable
@@ -163,7 +164,8 @@ NAN_METHOD(Line::Info)
     // libgpiod caches what it read when the line handle was made; another
     // process may have requested or released the line since.
     if (gpiod_line_update(self->_line) < 0) {
-        gpio::throwSystemError(errno, "cannot read the state of " + self->describe());
+        const int error = errno;
+        gpio::throwSystemError(error, "cannot read the state of " + self->describe());
         return;
     }
     const v8::Local<v8::Object> result = Nan::New<v8::Object>();
@@ -190,7 +192,8 @@ NAN_METHOD(Line::RequestInput)
     if (!gpio::readRequestOptions(info[0], gpio::Direction::Input, settings) || !self->checkChipOpen())
         return;
     if (gpiod_line_request_input_flags(self->_line, settings.consumer.c_str(), settings.flags) < 0) {
-        gpio::throwSystemError(errno, "cannot request " + self->describe() + " as input");
+        const int error = errno;
+        gpio::throwSystemError(error, "cannot request " + self->describe() + " as input");
         return;
     }
     self->_requested = true;
@@ -206,7 +209,8 @@ NAN_METHOD(Line::RequestOutput)
     if (!gpio::readRequestOptions(info[1], gpio::Direction::Output, settings) || !self->checkChipOpen())
         return;
     if (gpiod_line_request_output_flags(self->_line, settings.consumer.c_str(), settings.flags, value) < 0) {
-        gpio::throwSystemError(errno, "cannot request " + self->describe() + " as output");
+        const int error = errno;
+        gpio::throwSystemError(error, "cannot request " + self->describe() + " as output");
         return;
     }
     self->_requested = true;
@@ -219,7 +223,8 @@ NAN_METHOD(Line::GetValue)
         return;
     const int value = gpiod_line_get_value(self->_line);
     if (value < 0) {
-        gpio::throwSystemError(errno, "cannot read " + self->describe());
+        const int error = errno;
+        gpio::throwSystemError(error, "cannot read " + self->describe());
         return;
     }
     info.GetReturnValue().Set(value);
@@ -231,8 +236,10 @@ NAN_METHOD(Line::SetValue)
     int value;
     if (!gpio::readLineValue(info[0], value) || !self->checkRequested())
         return;
-    if (gpiod_line_set_value(self->_line, value) < 0)
-        gpio::throwSystemError(errno, "cannot set " + self->describe());
+    if (gpiod_line_set_value(self->_line, value) < 0) {
+        const int error = errno;
+        gpio::throwSystemError(error, "cannot set " + self->describe());
+    }
 }
 
 NAN_METHOD(Line::Release)

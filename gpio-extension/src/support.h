@@ -14,7 +14,8 @@ extern const char *const DEFAULT_CONSUMER;
 
 // Throws an Error for a failed system or libgpiod call: the message names what
 // was attempted and the system's reason; `code` is the errno name ("EBUSY"),
-// `errno` its negative value, as in Node's own system errors.
+// `errno` its negative value, as in Node's own system errors. Callers copy
+// errno before they build `what`: the allocations may change it.
 void throwSystemError(int error, const std::string &what);
 
 // A TypeError for an argument of the wrong type (code ERR_INVALID_ARG_TYPE).
