@@ -312,7 +312,7 @@ void KbdCursor::deactivate()
     _active = false;
     _passThrough = false;
     if (_hoverTarget)
-        QCoreApplication::postEvent(_hoverTarget, new QEvent(QEvent::Leave));
+        postHoverChange(_hoverTarget, QEvent::Leave);
     _hoverTarget.clear();
     if (_overlay)
         _overlay->hide();
@@ -449,18 +449,28 @@ void KbdCursor::syncHover()
 
     QWidget *target = targetAt(_pos);
     if (_hoverTarget && _hoverTarget.data() != target)
-        QCoreApplication::postEvent(_hoverTarget, new QEvent(QEvent::Leave));
+        postHoverChange(_hoverTarget, QEvent::Leave);
     if (!target) {
         _hoverTarget.clear();
         return;
     }
     if (_hoverTarget.data() != target) {
-        QCoreApplication::postEvent(target, new QEvent(QEvent::Enter));
+        postHoverChange(target, QEvent::Enter);
         _hoverTarget = target;
     }
     QCoreApplication::postEvent(target, new QMouseEvent(QEvent::MouseMove, QPointF(target->mapFromGlobal(_pos)),
                                                         screenPos, Qt::NoButton, Qt::NoButton,
                                                         Qt::NoModifier));
+}
+
+void KbdCursor::postHoverChange(QWidget *widget, QEvent::Type type)
+{
+    QCoreApplication::postEvent(widget, new QEvent(type));
+    // Enter and Leave flip the widget's under-mouse state, which styles such
+    // as Fusion draw, but a plain Enter brings no HoverEnter and so no repaint
+    // of its own: only the strips the arrow uncovers would be redrawn, in the
+    // new look. The repaint request is delivered after the posted event.
+    widget->update();
 }
 
 void KbdCursor::click(Qt::MouseButton button)

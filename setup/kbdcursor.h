@@ -1,6 +1,7 @@
 #ifndef KBDCURSOR_H
 #define KBDCURSOR_H
 
+#include <QEvent>
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
@@ -68,6 +69,7 @@ private:
     void ensureOverlay(QWidget *hint);
     void moveCursorTo(const QPoint &globalPos);
     void syncHover();
+    void postHoverChange(QWidget *widget, QEvent::Type type);
 
     void click(Qt::MouseButton button);
     void wheel(int delta);

@@ -15,6 +15,8 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QtTest>
 
 #include <functional>
@@ -267,6 +269,7 @@ private slots:
     void arrowKeyWidgetsKeepTheirKeys();
     void focusOnArrowKeyWidgetStopsMovement();
     void hiddenWindowHandsOverlayToActiveWindow();
+    void hoverLeavesNoTrail();
     void deletedWidgetsGetNothing_data();
     void deletedWidgetsGetNothing();
 
@@ -850,6 +853,36 @@ void TestKeyboardPointer::hiddenWindowHandsOverlayToActiveWindow()
     QTRY_VERIFY(theOverlay() && theOverlay()->window() == big);
     QTRY_COMPARE(pointer(), globalRect(big).center());
     QCOMPARE(allOverlays().size(), 1);
+}
+
+void TestKeyboardPointer::hoverLeavesNoTrail()
+{
+    // Fusion draws a hovered button lighter. Were only the strips under the
+    // moving arrow repainted, the button would end up patched with both looks.
+    QWidget *window = newWindow(QGuiApplication::primaryScreen()->geometry());
+    std::unique_ptr<QStyle> fusion(QStyleFactory::create("Fusion"));
+    QVERIFY(fusion);
+    window->setStyle(fusion.get());
+    const QPoint centre = QGuiApplication::primaryScreen()->geometry().center();
+    auto *button = new QPushButton("-", window);
+    button->setStyle(fusion.get());
+    button->setGeometry(QRect(window->mapFromGlobal(centre) + QPoint(-150, -30), QSize(120, 60)));
+    button->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QCoreApplication::processEvents();
+    auto screenOf = [&] { return window->screen()->grabWindow(window->winId()).toImage().copy(button->geometry()); };
+    const QImage untouched = screenOf();
+
+    tap(Qt::Key_F12);
+    press(Qt::Key_Left);
+    QVERIFY(runUntil([&] { return pointer().x() < globalRect(button).left() - 30; }));
+    release(Qt::Key_Left);
+    press(Qt::Key_Down);
+    QVERIFY(runUntil([&] { return pointer().y() > globalRect(button).bottom() + 40; }));
+    release(Qt::Key_Down);
+    tap(Qt::Key_F12);
+    QVERIFY(!button->underMouse());
+    QTRY_COMPARE(screenOf(), untouched);
 }
 
 void TestKeyboardPointer::deletedWidgetsGetNothing_data()

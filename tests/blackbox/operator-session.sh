@@ -5,10 +5,14 @@
 # the address's "⚙" by looking at the screen, raises the last octet by four,
 # applies, saves and leaves. Every look is kept as a screenshot.
 #
-# Usage: operator-session.sh PANEL_SETUP PANEL_OPERATOR SHOTS_DIR
+# With "x11" as fourth argument the same session runs as the demo does on a
+# desktop: panel-setup in an X window ("-platform xcb"), typed at through X.
+#
+# Usage: operator-session.sh PANEL_SETUP PANEL_OPERATOR SHOTS_DIR [x11]
 source "$(dirname "$0")/lib.sh" "$1"
 readonly OPERATOR=$2
 readonly SHOTS=$3
+readonly PLATFORM=${4:-eglfs}
 rm -rf "$SHOTS"
 mkdir -p "$SHOTS"
 
@@ -32,6 +36,11 @@ keyboard=/dev/panel-keyboard-$$-$RANDOM
 mkfifo -m 0600 "$keyboard"
 exec {keyboard_fd}<> "$keyboard"
 export PANEL_KEYBOARD=$keyboard
+platform_arguments=()
+if [ "$PLATFORM" = x11 ]; then
+    export PANEL_KEYBOARD=x11
+    platform_arguments=(-platform xcb)
+fi
 
 panel=""
 cleanup() {
@@ -52,7 +61,7 @@ clear_recorded
 
 QT_QPA_EGLFS_INTEGRATION=eglfs_x11 QT_QPA_EGLFS_NO_LIBINPUT=1 \
     QT_QPA_EVDEV_KEYBOARD_PARAMETERS="$keyboard" \
-    "$DEVICE/panel-setup" > "$SHOTS/panel-setup.log" 2>&1 &
+    "$DEVICE/panel-setup" "${platform_arguments[@]}" > "$SHOTS/panel-setup.log" 2>&1 &
 panel=$!
 
 operator() {

@@ -4,7 +4,8 @@
 // The keyboard is the named pipe that panel-setup's evdev keyboard handler
 // reads ($PANEL_KEYBOARD, a /dev path): each key event goes in as Linux
 // input_event records, the key and its SYN_REPORT in one write, so the reader
-// never sees half an event. The screen is the X display that eglfs draws into
+// never sees half an event. With PANEL_KEYBOARD=x11 the keys go to the X
+// display instead (through xdotool), for panel-setup in an X window. The screen is the X display that eglfs draws into
 // ($DISPLAY); looking means a screenshot, then finding the pointer's arrow and
 // a caption in it.
 //
@@ -70,6 +71,16 @@ int keyCode(const QString &name)
     return *found;
 }
 
+QString x11KeyName(int code)
+{
+    static const QMap<int, QString> names = {
+        {KEY_F12, "F12"},  {KEY_ENTER, "Return"},    {KEY_SPACE, "space"},     {KEY_ESC, "Escape"},
+        {KEY_UP, "Up"},    {KEY_DOWN, "Down"},       {KEY_LEFT, "Left"},       {KEY_RIGHT, "Right"},
+        {KEY_PAGEUP, "Prior"}, {KEY_PAGEDOWN, "Next"}, {KEY_COMPOSE, "Menu"}, {KEY_TAB, "Tab"},
+    };
+    return names.value(code);
+}
+
 class Keyboard
 {
 public:
@@ -78,17 +89,34 @@ public:
         const QByteArray path = qgetenv("PANEL_KEYBOARD");
         if (path.isEmpty())
             die("PANEL_KEYBOARD names no keyboard pipe");
+        if (path == "x11") {
+            _x11 = true;
+            return;
+        }
         // Non-blocking: the session script holds the pipe open, so this never
         // waits; should the panel have died, writing fails instead of hanging.
         _fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK);
         if (_fd < 0)
             die(QString("cannot open %1: %2").arg(QString(path), std::strerror(errno)));
     }
-    ~Keyboard() { ::close(_fd); }
+    ~Keyboard()
+    {
+        if (_fd >= 0)
+            ::close(_fd);
+    }
 
     // value: 1 press, 0 release, 2 the keyboard's own repeat.
     void send(int code, int value)
     {
+        if (_x11) {
+            // The X server repeats held keys itself.
+            if (value != 2) {
+                const QString command = QString("xdotool %1 %2").arg(value ? "keydown" : "keyup", x11KeyName(code));
+                if (std::system(qPrintable(command)) != 0)
+                    die("xdotool failed");
+            }
+            return;
+        }
         input_event events[2];
         std::memset(events, 0, sizeof events);
         gettimeofday(&events[0].time, nullptr);
@@ -129,6 +157,7 @@ public:
 
 private:
     int _fd = -1;
+    bool _x11 = false;
 };
 
 // ---------------------------------------------------------------------------
