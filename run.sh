@@ -68,10 +68,15 @@ run_suite() { # build-dir [ctest options...]
     [ "$status" = 0 ] || [ "$failed" != 0 ] || failed_total=$((failed_total + 1))
 }
 
+print_totals() {
+    echo "suites: $passed_total passed, $failed_total failed"
+    [ "$failed_total" = 0 ]
+}
+
 run_tests() {
     run_suite "$BUILD_DIR"
-    echo "all suites: $passed_total passed, $failed_total failed"
-    [ "$failed_total" = 0 ]
+    run_sanitized_suite
+    print_totals
 }
 
 # The Qt test suite once more, built with AddressSanitizer and
@@ -97,8 +102,7 @@ case "${1:-}" in
     deps) install_dependencies ;;
     build) install_dependencies; build ;;
     test) install_dependencies; build; run_tests ;;
-    sanitize) install_dependencies; run_sanitized_suite
-        echo "all suites: $passed_total passed, $failed_total failed"; [ "$failed_total" = 0 ] ;;
+    sanitize) install_dependencies; run_sanitized_suite; print_totals ;;
     demo) install_dependencies; build; demo ;;
     *) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac
