@@ -112,7 +112,7 @@ QImage VirtualDisplay::grab() const
 {
     QProcess xwd;
     xwd.start("xwd", {"-root", "-silent", "-display", _name});
-    if (!xwd.waitForFinished(20000) || xwd.exitCode() != 0)
+    if (!xwd.waitForFinished(10000) || xwd.exitCode() != 0)
         return {};
     return imageFromXwd(xwd.readAllStandardOutput());
 }

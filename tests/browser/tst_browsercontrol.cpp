@@ -17,7 +17,7 @@
 
 namespace {
 
-const int PAINT_TIMEOUT_MS = 30000;
+const int PAINT_TIMEOUT_MS = 20000;
 
 const QRgb BLUE = qRgb(0x00, 0x00, 0xff);
 const QRgb GREEN = qRgb(0x00, 0xff, 0x00);
@@ -214,8 +214,10 @@ void TestBrowserControl::stopEndsTheBrowserAndItsHelpers()
 // program: stop must not kill it, and start must not take it for the browser.
 void TestBrowserControl::stopLeavesAStrangerWithTheRecordedPidAlone()
 {
+    // A session leader, as the browser is: a stop that checked the pid alone
+    // would end its whole process group.
     QProcess stranger;
-    stranger.start("sleep", {"300"});
+    stranger.start("setsid", {"sleep", "300"});
     QVERIFY(stranger.waitForStarted());
     QFile file(_pidFile);
     QVERIFY(file.open(QIODevice::WriteOnly));
