@@ -10,7 +10,9 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QImage>
 #include <QPainter>
+#include <QtMath>
 #include <QPen>
 #include <QPlainTextEdit>
 #include <QPolygon>
@@ -101,22 +103,49 @@ void CursorOverlay::setDimmed(bool dimmed)
     update();
 }
 
-void CursorOverlay::paintEvent(QPaintEvent *)
+namespace {
+
+void drawArrow(QPainter &painter, bool dimmed)
 {
     // The tip sits one pixel right of and below the hotspot (the widget's
     // origin), so the 1.5 px outline is not clipped at the top-left.
     static const QPoint outline[] = {QPoint(1, 1),  QPoint(1, 21),  QPoint(6, 16), QPoint(9, 24),
                                      QPoint(13, 22), QPoint(10, 15), QPoint(16, 14)};
 
-    const QColor penColour = _dimmed ? QColor(0, 0, 0, 120) : QColor(0, 0, 0, 255);
-    const QColor fillColour = _dimmed ? QColor(200, 200, 200, 120) : QColor(255, 255, 255, 255);
+    const QColor penColour = dimmed ? QColor(0, 0, 0, 120) : QColor(0, 0, 0, 255);
+    const QColor fillColour = dimmed ? QColor(200, 200, 200, 120) : QColor(255, 255, 255, 255);
 
-    QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing, true);
     painter.setPen(QPen(QBrush(penColour, Qt::SolidPattern), 1.5, Qt::SolidLine, Qt::SquareCap,
                         Qt::BevelJoin));
     painter.setBrush(QBrush(fillColour, Qt::SolidPattern));
     painter.drawPolygon(outline, int(sizeof outline / sizeof outline[0]), Qt::OddEvenFill);
+}
+
+// Stroking an antialiased outline costs about a hundred thousand instructions,
+// and the arrow is painted at every 16 ms step while an arrow key is held. It
+// is drawn once per look and then only copied.
+const QImage &arrowImage(bool dimmed, qreal devicePixelRatio)
+{
+    static QImage looks[2];
+    QImage &image = looks[dimmed ? 1 : 0];
+    if (image.isNull() || image.devicePixelRatio() != devicePixelRatio) {
+        image = QImage(QSize(qCeil(20 * devicePixelRatio), qCeil(28 * devicePixelRatio)),
+                       QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(devicePixelRatio);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        drawArrow(painter, dimmed);
+    }
+    return image;
+}
+
+} // namespace
+
+void CursorOverlay::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.drawImage(QPoint(0, 0), arrowImage(_dimmed, devicePixelRatioF()));
 }
 
 // ---------------------------------------------------------------------------
