@@ -37,6 +37,24 @@ inline void quietOffscreenWarnings()
     });
 }
 
+// The store's and the window's own log lines, kept for the checks. Debug and
+// info lines are not printed: they would bury the test output.
+inline QStringList &keptMessages()
+{
+    static QStringList messages;
+    return messages;
+}
+
+inline void keepMessages()
+{
+    static QtMessageHandler framework = nullptr;
+    framework = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &text) {
+        keptMessages() << text;
+        if (framework && type != QtDebugMsg && type != QtInfoMsg)
+            framework(type, context, text);
+    });
+}
+
 inline QString besideExecutable(const QString &name)
 {
     return QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;

@@ -21,24 +21,13 @@
 
 using ScreenTest::besideExecutable;
 using ScreenTest::click;
+using ScreenTest::keptMessages;
 
 namespace {
 
-QStringList messages;
-QtMessageHandler frameworkHandler = nullptr;
-
-void keepMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    messages << text;
-    // The store's and the window's own log lines are kept for the checks but
-    // not printed: they would bury the test output.
-    if (frameworkHandler && type != QtDebugMsg && type != QtInfoMsg)
-        frameworkHandler(type, context, text);
-}
-
 int messageCount(const QString &text)
 {
-    return int(messages.count(text));
+    return int(keptMessages().count(text));
 }
 
 const QString checkBoxSlotChecked = QStringLiteral("MainWindow::on_checkBox_dhcp_stateChanged() arg1[2]");
@@ -102,7 +91,7 @@ private slots:
 void TestMainWindow::initTestCase()
 {
     ScreenTest::quietOffscreenWarnings();
-    frameworkHandler = qInstallMessageHandler(keepMessage);
+    ScreenTest::keepMessages();
     QVERIFY(ScreenTest::writeSettings(storedSettings()));
     QVERIFY(ScreenTest::writeFile(besideExecutable("header.txt"),
                                   "ООО «Пример» — операторская панель\nЛиния 2, участок сборки\n"));
@@ -117,7 +106,7 @@ void TestMainWindow::init()
 {
     QVERIFY(ScreenTest::writeSettings(storedSettings()));
     Configuration::instation()->init();
-    messages.clear();
+    keptMessages().clear();
 }
 
 void TestMainWindow::staticModeShowsStoredSettings()
@@ -285,7 +274,7 @@ void TestMainWindow::defaultsReadTheFilesAgainAtNextTick()
 
     // A header changed on disk is read, but the identity labels keep their texts.
     QVERIFY(ScreenTest::writeFile(besideExecutable("header.txt"), "Другая строка\n\n"));
-    messages.clear();
+    keptMessages().clear();
     click(button(window, "pushButton_defaultSettings"));
 
     QCOMPARE(c->_netIp, QStringLiteral("192.168.1.10"));

@@ -21,21 +21,12 @@
 
 using ScreenTest::besideExecutable;
 using ScreenTest::click;
+using ScreenTest::keptMessages;
 using ScreenTest::execWith;
 using ScreenTest::recordedCommands;
 using ScreenTest::recordedCommandsOf;
 
 namespace {
-
-QStringList messages;
-QtMessageHandler frameworkHandler = nullptr;
-
-void keepMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    messages << text;
-    if (frameworkHandler && type != QtDebugMsg && type != QtInfoMsg)
-        frameworkHandler(type, context, text);
-}
 
 QString browserCommand()
 {
@@ -152,7 +143,7 @@ void TestScreenActions::initTestCase()
 {
     requireSandbox();
     ScreenTest::quietOffscreenWarnings();
-    frameworkHandler = qInstallMessageHandler(keepMessage);
+    ScreenTest::keepMessages();
     qputenv("TZ", "UTC");
     tzset();
     QVERIFY(!browserCommand().isEmpty());
@@ -167,7 +158,7 @@ void TestScreenActions::init()
     QVERIFY(ScreenTest::writeSettings(storedSettings()));
     Configuration::instation()->init();
     clearCommandLog();
-    messages.clear();
+    keptMessages().clear();
 }
 
 void TestScreenActions::applyBringsTheEditedSettingsUpWithoutSaving()
@@ -297,7 +288,7 @@ void TestScreenActions::dateApplySetsSystemThenHardwareClock()
     QVERIFY2(seconds >= 0, qPrintable(ScreenTest::readFile(QString::fromLocal8Bit(qgetenv("PANEL_SANDBOX_LOG")))));
     QVERIFY2(seconds >= before + shift && seconds <= after + shift,
              qPrintable(QStringLiteral("%1 not in [%2, %3]").arg(seconds).arg(before + shift).arg(after + shift)));
-    QCOMPARE(messages.count(QStringLiteral("MainWindow::on_pushButton_timeDateSetup_clicked() Accepted")), 1);
+    QCOMPARE(keptMessages().count(QStringLiteral("MainWindow::on_pushButton_timeDateSetup_clicked() Accepted")), 1);
 }
 
 void TestScreenActions::dateCancelAndOutOfRangeLeaveTheClock()
@@ -322,7 +313,7 @@ void TestScreenActions::dateCancelAndOutOfRangeLeaveTheClock()
 
     QVERIFY(recordedCommandsOf("/bin/date").isEmpty());
     QVERIFY(recordedCommandsOf("/sbin/hwclock").isEmpty());
-    QCOMPARE(messages.count(QStringLiteral("MainWindow::on_pushButton_timeDateSetup_clicked() Accepted")), 0);
+    QCOMPARE(keptMessages().count(QStringLiteral("MainWindow::on_pushButton_timeDateSetup_clicked() Accepted")), 0);
 }
 
 QTEST_MAIN(TestScreenActions)

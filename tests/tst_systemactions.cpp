@@ -3,6 +3,7 @@
 
 #include "configuration.h"
 #include "sandboxguard.h"
+#include "screenhelpers.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -10,24 +11,9 @@
 #include <QJsonDocument>
 #include <QtTest>
 
-namespace {
+using ScreenTest::recordedCommands;
 
-QList<QStringList> recordedCommands()
-{
-    QFile log(qEnvironmentVariable("PANEL_SANDBOX_LOG"));
-    QList<QStringList> commands;
-    if (!log.open(QIODevice::ReadOnly))
-        return commands;
-    for (const QByteArray &line : log.readAll().split('\n')) {
-        if (line.isEmpty())
-            continue;
-        QStringList command;
-        for (const QJsonValue &argument : QJsonDocument::fromJson(line).array())
-            command << argument.toString();
-        commands << command;
-    }
-    return commands;
-}
+namespace {
 
 void clearRecorded()
 {
