@@ -8,8 +8,13 @@
 #include <QTest>
 #include <QtEndian>
 
+#include "sandboxguard.h"
+
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <sys/types.h>
+#include <unistd.h>
 
 // ---------------------------------------------------------------------------
 // VirtualDisplay
@@ -273,6 +278,8 @@ QList<ProcessStat> allProcesses()
 
 QList<qint64> descendantsOf(qint64 pid)
 {
+    if (pid < 1)
+        return {};
     const QList<ProcessStat> processes = allProcesses();
     QList<qint64> found;
     QList<qint64> parents{pid};
@@ -338,6 +345,79 @@ QProcessEnvironment processEnvironment(qint64 pid)
     return environment;
 }
 
+bool insideSandboxPidNamespace(QString *why)
+{
+    QString reason;
+    const QString host = QString::fromLocal8Bit(qgetenv("PANEL_SANDBOX_HOST_PID"));
+    // The link's text itself, "pid:[inode]", as readlink(1) gave it to the sandbox.
+    char link[64] = {};
+    const ssize_t length = ::readlink("/proc/self/ns/pid", link, sizeof link - 1);
+    const QString own = length > 0 ? QString::fromLatin1(link, int(length)) : QString();
+    QFile init("/proc/1/cmdline");
+    QList<QByteArray> initArguments;
+    if (init.open(QIODevice::ReadOnly))
+        initArguments = init.readAll().split('\0');
+    if (qgetenv("PANEL_SANDBOX") != "1" || host.isEmpty())
+        reason = "not started by the panel sandbox";
+    else if (own.isEmpty() || own == host)
+        reason = "still in the host's PID namespace";
+    // The sandbox's own script is the first process of its namespace; on the
+    // host that is the real init.
+    else if (initArguments.value(2) != "--inside" || !initArguments.value(1).endsWith("/panel-sandbox"))
+        reason = "process 1 is not the panel sandbox";
+    if (why)
+        *why = reason;
+    return reason.isEmpty();
+}
+
+void requireSandboxPidNamespace()
+{
+    requireSandbox();
+    QString why;
+    if (!insideSandboxPidNamespace(&why)) {
+        std::fprintf(stderr, "refusing to run: this test ends processes and belongs inside the "
+                             "panel sandbox's own PID namespace (%s)\n", qPrintable(why));
+        std::exit(3);
+    }
+}
+
+bool signalProcess(qint64 pid, int signal)
+{
+    QString why;
+    if (pid < 2 || pid == qint64(::getpid())) {
+        qWarning("refusing to signal pid %lld", pid);
+        return false;
+    }
+    if (!insideSandboxPidNamespace(&why)) {
+        qWarning("refusing to signal pid %lld: %s", pid, qPrintable(why));
+        return false;
+    }
+    return ::kill(pid_t(pid), signal) == 0;
+}
+
+QList<qint64> killAllNamed(const QStringList &names)
+{
+    QList<qint64> killed;
+    for (const QString &name : names) {
+        for (qint64 pid : processesNamed(name)) {
+            if (signalProcess(pid, SIGKILL))
+                killed.append(pid);
+        }
+    }
+    return killed;
+}
+
+QString saveFailureScreen(const QImage &screen)
+{
+    const QString folder = QStringLiteral(BROWSER_TEST_ARTIFACTS);
+    QDir().mkpath(folder);
+    QString name = QString("%1-%2.png").arg(QTest::currentTestFunction(),
+                                            QTest::currentDataTag() ? QTest::currentDataTag() : "");
+    name.replace(QRegularExpression("[^A-Za-z0-9.-]"), "_");
+    const QString path = folder + "/" + name;
+    return screen.save(path) ? path : QString();
+}
+
 QProcessEnvironment browserEnvironment(const VirtualDisplay &display, const QString &home)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -388,7 +468,7 @@ void BrowserRun::stop()
     // must not leave one behind for the next.
     if (!waitForGone(helpers, 10000)) {
         for (qint64 pid : helpers)
-            ::kill(pid_t(pid), SIGKILL);
+            signalProcess(pid, SIGKILL);
         waitForGone(helpers, 5000);
     }
 }

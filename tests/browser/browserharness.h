@@ -77,6 +77,7 @@ private:
 QByteArray colourPage(QRgb colour);
 
 // Processes, as /proc shows them.
+// Nothing for a pid below 1: every process descends from "pid 0".
 QList<qint64> descendantsOf(qint64 pid);
 // The web engine's render processes below a browser: the zygote forks them,
 // so they are helper processes whose parent is a helper process too.
@@ -86,6 +87,25 @@ bool processAlive(qint64 pid);
 QString processName(qint64 pid);
 // The environment a process was started with.
 QProcessEnvironment processEnvironment(qint64 pid);
+
+// These tests end processes they find in /proc by name or by parentage. In the
+// host's PID namespace such a list holds other people's processes, and a pid of
+// 0 or -1 reaches whole groups or everything: the machine itself. So every
+// signal goes through signalProcess, and only inside the panel sandbox's own
+// PID namespace, where everything seen belongs to this test run.
+bool insideSandboxPidNamespace(QString *why = nullptr);
+// Stops the test binary (status 3) unless it runs inside the sandbox, with a
+// PID namespace of its own.
+void requireSandboxPidNamespace();
+// One signal to one process: refused (false, with a warning) for a pid below 2,
+// for this process itself, and outside the sandbox's PID namespace.
+bool signalProcess(qint64 pid, int signal);
+// SIGKILL to every process of these names; the same guard.
+QList<qint64> killAllNamed(const QStringList &names);
+
+// Where a failed test leaves its last screenshot: the build folder, never the
+// source tree or whatever folder the test was started from.
+QString saveFailureScreen(const QImage &screen);
 
 // What every browser started by a test gets: the display, the eglfs X11
 // backend, and a home and runtime folder of its own, so that no two runs share

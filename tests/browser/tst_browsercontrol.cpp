@@ -6,14 +6,13 @@
 #include "browserharness.h"
 #include "sandboxguard.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <unistd.h>
 
 namespace {
 
@@ -42,6 +41,9 @@ private slots:
     void stopEndsTheBrowserAndItsHelpers();
     void stopLeavesAStrangerWithTheRecordedPidAlone();
     void stopKillsABrowserThatIgnoresTerm();
+    void stopRightAfterStartEndsTheBrowser();
+    void stopNeverSignalsBeyondTheBrowser_data();
+    void stopNeverSignalsBeyondTheBrowser();
     void rejectsWrongUsage_data();
     void rejectsWrongUsage();
 
@@ -58,11 +60,29 @@ private:
     QString _configuration;
     QString _url;
     QImage _lastScreen;
+    // Processes a test started that cleanup must end if the test could not.
+    QList<qint64> _strays;
 };
+
+namespace {
+
+// Field 22 of /proc/PID/stat: what the control program records beside the pid.
+QByteArray startTimeOf(qint64 pid)
+{
+    QFile file(QString("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray line = file.readAll();
+    return line.mid(line.lastIndexOf(')') + 2).split(' ').value(22 - 3);
+}
+
+} // namespace
 
 void TestBrowserControl::initTestCase()
 {
-    requireSandbox();
+    // cleanup kills whatever browser processes it finds: only ever those of
+    // this sandbox's own PID namespace.
+    requireSandboxPidNamespace();
     QString error;
     QVERIFY2(_display.start(&error), qPrintable(error));
     QVERIFY(_server.listen());
@@ -84,20 +104,15 @@ void TestBrowserControl::init()
 
 void TestBrowserControl::cleanup()
 {
-    if (QTest::currentTestFailed() && !_lastScreen.isNull()) {
-        QString name = QString("%1-%2.png").arg(QTest::currentTestFunction(),
-                                                QTest::currentDataTag() ? QTest::currentDataTag() : "");
-        name.replace(QRegularExpression("[^A-Za-z0-9.-]"), "_");
-        _lastScreen.save(name);
-        qWarning("last screen saved to %s", qPrintable(QDir::current().filePath(name)));
-    }
+    if (QTest::currentTestFailed() && !_lastScreen.isNull())
+        qWarning("last screen saved to %s", qPrintable(saveFailureScreen(_lastScreen)));
     _lastScreen = QImage();
     control({"stop"});
     // Whatever a failed test left running must not show up in the next one.
-    const QList<qint64> left = processesNamed(BROWSER_NAME) + processesNamed("QtWebEngineProc")
-        + processesNamed("sleep");
-    for (qint64 pid : left)
-        ::kill(pid_t(pid), SIGKILL);
+    for (qint64 pid : _strays)
+        signalProcess(pid, SIGKILL);
+    const QList<qint64> left = _strays + killAllNamed({BROWSER_NAME, "QtWebEngineProc"});
+    _strays.clear();
     QVERIFY(waitForGone(left, 10000));
     QFile::remove(_pidFile);
     QVERIFY2(waitForEmptyScreen(_display, 10000), "the last browser's picture stayed on the screen");
@@ -166,7 +181,7 @@ void TestBrowserControl::startShowsTheConfiguredPage()
     // The control program has ended; the browser lives on without it.
     const qint64 pid = recordedPid();
     QVERIFY(pid > 0);
-    QCOMPARE(processName(pid), BROWSER_NAME);
+    QTRY_COMPARE(processName(pid), BROWSER_NAME); // setsid may not have run it yet
     QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(colour), qPrintable(describe(_lastScreen, colour)),
                               PAINT_TIMEOUT_MS);
 }
@@ -192,6 +207,7 @@ void TestBrowserControl::stopEndsTheBrowserAndItsHelpers()
     QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(BLUE), qPrintable(describe(_lastScreen, BLUE)),
                               PAINT_TIMEOUT_MS);
     const qint64 browser = recordedPid();
+    QVERIFY(browser > 1);
     const QList<qint64> helpers = descendantsOf(browser);
     QVERIFY(!helpers.isEmpty());
 
@@ -253,7 +269,8 @@ void TestBrowserControl::stopKillsABrowserThatIgnoresTerm()
 
     QCOMPARE(control({"start"}), 0);
     const qint64 pid = recordedPid();
-    QVERIFY(pid > 0);
+    QVERIFY(pid > 1);
+    _strays << pid;
     QTRY_COMPARE(processName(pid), QString("sleep"));
 
     QElapsedTimer clock;
@@ -263,6 +280,63 @@ void TestBrowserControl::stopKillsABrowserThatIgnoresTerm()
     QVERIFY(!processAlive(pid));
     QVERIFY2(errors.contains("killing it"), errors.constData());
     QVERIFY2(clock.elapsed() < 10000, qPrintable(QString("stop took %1 ms").arg(clock.elapsed())));
+}
+
+// panel-setup leaving to the settings screen stops the browser that it may
+// have started a moment before: the browser must not slip through while it is
+// still making itself a session of its own.
+void TestBrowserControl::stopRightAfterStartEndsTheBrowser()
+{
+    QCOMPARE(control({"start"}), 0);
+    const qint64 pid = recordedPid();
+    QVERIFY(pid > 1);
+    QCOMPARE(control({"stop"}), 0);
+    QVERIFY(!processAlive(pid));
+    QCOMPARE(processesNamed(BROWSER_NAME), QList<qint64>());
+    QCOMPARE(processesNamed("QtWebEngineProc"), QList<qint64>());
+    QVERIFY(!QFile::exists(_pidFile));
+}
+
+void TestBrowserControl::stopNeverSignalsBeyondTheBrowser_data()
+{
+    QTest::addColumn<QByteArray>("record");
+
+    // Each of these pids, taken as a process group, would reach far more than a
+    // browser: every process there is, the caller's own group, this test. The
+    // start times are the true ones, so only the pid itself can stop the kill.
+    const QByteArray self = QByteArray::number(qint64(::getpid()));
+    QTest::newRow("process 1") << "1 " + startTimeOf(1) + "\n";
+    QTest::newRow("process 1, leading zero") << "01 " + startTimeOf(1) + "\n";
+    QTest::newRow("zero") << QByteArray("0 0\n");
+    QTest::newRow("minus one") << QByteArray("-1 0\n");
+    QTest::newRow("empty file") << QByteArray();
+    QTest::newRow("blank line") << QByteArray(" \n");
+    QTest::newRow("pid without start time") << self + "\n";
+    QTest::newRow("this test, no session leader") << self + " " + startTimeOf(::getpid()) + "\n";
+}
+
+void TestBrowserControl::stopNeverSignalsBeyondTheBrowser()
+{
+    QFETCH(QByteArray, record);
+
+    QVERIFY(::getsid(0) != ::getpid()); // or the last row would name a browser-like leader
+    // A process in this test's own group, which the control program shares.
+    QProcess canary;
+    canary.start("sleep", {"300"});
+    QVERIFY(canary.waitForStarted());
+    _strays << canary.processId();
+    QFile file(_pidFile);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(record);
+    file.close();
+
+    QCOMPARE(control({"stop"}), 0);
+    QTest::qWait(200); // a signal sent is delivered by now
+    QCOMPARE(canary.state(), QProcess::Running);
+    QVERIFY(processAlive(1));
+    QVERIFY(!QFile::exists(_pidFile)); // a record that names no browser of ours goes
+    canary.kill();
+    canary.waitForFinished();
 }
 
 void TestBrowserControl::rejectsWrongUsage_data()

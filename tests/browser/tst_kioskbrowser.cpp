@@ -3,10 +3,8 @@
 
 #include "browserharness.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -64,6 +62,9 @@ private:
 
 void TestKioskBrowser::initTestCase()
 {
+    // It kills render processes it finds in /proc: only ever those of its own
+    // sandbox's namespace.
+    requireSandboxPidNamespace();
     QString error;
     QVERIFY2(_display.start(&error), qPrintable(error));
     QVERIFY(_server.listen());
@@ -80,13 +81,8 @@ void TestKioskBrowser::initTestCase()
 
 void TestKioskBrowser::cleanup()
 {
-    if (QTest::currentTestFailed() && !_lastScreen.isNull()) {
-        QString name = QString("%1-%2.png").arg(QTest::currentTestFunction(),
-                                                QTest::currentDataTag() ? QTest::currentDataTag() : "");
-        name.replace(QRegularExpression("[^A-Za-z0-9.-]"), "_");
-        _lastScreen.save(name);
-        qWarning("last screen saved to %s", qPrintable(QDir::current().filePath(name)));
-    }
+    if (QTest::currentTestFailed() && !_lastScreen.isNull())
+        qWarning("last screen saved to %s", qPrintable(saveFailureScreen(_lastScreen)));
     if (_browser) {
         _browser->stop();
         if (QTest::currentTestFailed())
@@ -286,7 +282,7 @@ void TestKioskBrowser::reloadsAfterTheRenderProcessIsKilled()
         QElapsedTimer clock;
         clock.start();
         for (qint64 pid : renderers)
-            QCOMPARE(::kill(pid_t(pid), SIGKILL), 0);
+            QVERIFY(signalProcess(pid, SIGKILL));
         QVERIFY(waitForGone(renderers, 10000));
 
         const QRgb colour = nextColours[round];
