@@ -6,6 +6,7 @@
 #include "browserharness.h"
 #include "sandboxguard.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -44,11 +45,13 @@ private slots:
     void stopRightAfterStartEndsTheBrowser();
     void stopNeverSignalsBeyondTheBrowser_data();
     void stopNeverSignalsBeyondTheBrowser();
+    void panelSetupStartsAndStopsTheBrowser();
     void rejectsWrongUsage_data();
     void rejectsWrongUsage();
 
 private:
     void writeConfiguration(const QStringList &extraLines);
+    QProcessEnvironment controlEnvironment();
     int control(const QStringList &arguments, QByteArray *errors = nullptr);
     qint64 recordedPid() const;
     bool showsOnly(QRgb colour);
@@ -128,12 +131,17 @@ void TestBrowserControl::writeConfiguration(const QStringList &extraLines)
     file.write(lines.join('\n').toUtf8() + '\n');
 }
 
+QProcessEnvironment TestBrowserControl::controlEnvironment()
+{
+    QProcessEnvironment environment = browserEnvironment(_display, _files.filePath("home"));
+    environment.insert("KIOSK_BROWSER_CONF", _configuration);
+    return environment;
+}
+
 int TestBrowserControl::control(const QStringList &arguments, QByteArray *errors)
 {
     QProcess process;
-    QProcessEnvironment environment = browserEnvironment(_display, _files.filePath("home"));
-    environment.insert("KIOSK_BROWSER_CONF", _configuration);
-    process.setProcessEnvironment(environment);
+    process.setProcessEnvironment(controlEnvironment());
     process.start(KIOSK_BROWSER_CONTROL, arguments);
     if (!process.waitForFinished(60000)) {
         process.kill();
@@ -337,6 +345,39 @@ void TestBrowserControl::stopNeverSignalsBeyondTheBrowser()
     QVERIFY(!QFile::exists(_pidFile)); // a record that names no browser of ours goes
     canary.kill();
     canary.waitForFinished();
+}
+
+// The whole way as on the panel: panel-setup's "-b" and "-s" run the program
+// that "browser_start_command" names, detached, and never wait for it.
+void TestBrowserControl::panelSetupStartsAndStopsTheBrowser()
+{
+    // The settings file sits beside the executable: a copy of its own.
+    const QString device = _files.filePath("device");
+    QVERIFY(QDir().mkpath(device));
+    QFile::remove(device + "/panel-setup");
+    QVERIFY(QFile::copy(PANEL_SETUP, device + "/panel-setup"));
+    QFile settings(device + "/settings.json");
+    QVERIFY(settings.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    settings.write("{\n    \"browser_start_command\": \"" KIOSK_BROWSER_CONTROL "\"\n}\n");
+    settings.close();
+
+    auto panelSetup = [this, device](const QString &mode) {
+        QProcess process;
+        process.setProcessEnvironment(controlEnvironment());
+        process.start(device + "/panel-setup", {mode});
+        return process.waitForFinished(30000) && process.exitCode() == 0;
+    };
+    QVERIFY(panelSetup("-b"));
+    QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(BLUE), qPrintable(describe(_lastScreen, BLUE)),
+                              PAINT_TIMEOUT_MS);
+    const qint64 browser = recordedPid();
+    QVERIFY(browser > 1);
+    QCOMPARE(processName(browser), BROWSER_NAME);
+
+    QVERIFY(panelSetup("-s"));
+    QTRY_VERIFY_WITH_TIMEOUT(!processAlive(browser), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(processesNamed("QtWebEngineProc"), QList<qint64>(), 10000);
+    QVERIFY(waitForEmptyScreen(_display, 10000));
 }
 
 void TestBrowserControl::rejectsWrongUsage_data()
