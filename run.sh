@@ -21,7 +21,7 @@ readonly JOBS=${PANEL_JOBS:-$(nproc)}
 readonly PACKAGES_BUILD=(cmake g++ make pkgconf qtbase5-dev qtbase5-dev-tools)
 readonly PACKAGES_SANDBOX=(iproute2 util-linux psmisc dnsmasq-base udhcpc procps hostname)
 readonly PACKAGES_SCREENS=(fonts-dejavu-core xvfb xauth x11-apps imagemagick libgl1-mesa-dri libegl-mesa0 xdotool)
-readonly PACKAGES_BROWSER=(qtwebengine5-dev)
+readonly PACKAGES_BROWSER=(qtwebengine5-dev libx11-dev)
 readonly PACKAGES_GPIO=(libgpiod-dev qemu-system-x86 cpio xz-utils gcc-12 make libelf1 libssl3)
 readonly PACKAGES_BENCH=(valgrind time)
 
