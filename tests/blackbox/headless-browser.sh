@@ -45,7 +45,7 @@ settings browser_start_command="\"$PANEL_SANDBOX_BROWSER\"" dhcp_enable=false ip
 for argument in -Q -qq --q q -bs ""; do
     clear_recorded
     ip addr flush dev eth0
-    QT_QPA_EGLFS_INTEGRATION=none timeout 5 "$DEVICE/panel-setup" "$argument" > /dev/null 2>&1
+    QT_QPA_EGLFS_INTEGRATION=none timeout 5 "${TARGET_RUN[@]}" "$DEVICE/panel-setup" "$argument" > /dev/null 2>&1
     expect_eq "$(recorded | head -1)" "[\"$PANEL_SANDBOX_BROWSER\",\"stop\"]" "'$argument' selects the settings screen"
 done
 

@@ -9,6 +9,8 @@ readonly PANEL_SETUP_BUILT=$1
 DEVICE=$(mktemp -d /tmp/panel-device.XXXXXX)
 trap 'rm -rf "$DEVICE"' EXIT
 cp "$PANEL_SETUP_BUILT" "$DEVICE/panel-setup"
+# A cross build's binaries run through the emulator: "$TARGET_RUN" PROGRAM ARGS.
+TARGET_RUN=(${PANEL_TARGET_RUN:+"$PANEL_TARGET_RUN"})
 failures=0
 
 fail() {
@@ -39,7 +41,7 @@ settings() {
 }
 
 panel_setup() {
-    "$DEVICE/panel-setup" "$@" 2> "$DEVICE/last.log"
+    "${TARGET_RUN[@]}" "$DEVICE/panel-setup" "$@" 2> "$DEVICE/last.log"
 }
 
 # wait_for SECONDS COMMAND...: polls until the command succeeds.

@@ -61,11 +61,11 @@ clear_recorded
 
 QT_QPA_EGLFS_INTEGRATION=eglfs_x11 QT_QPA_EGLFS_NO_LIBINPUT=1 \
     QT_QPA_EVDEV_KEYBOARD_PARAMETERS="$keyboard" \
-    "$DEVICE/panel-setup" "${platform_arguments[@]}" > "$SHOTS/panel-setup.log" 2>&1 &
+    "${TARGET_RUN[@]}" "$DEVICE/panel-setup" "${platform_arguments[@]}" > "$SHOTS/panel-setup.log" 2>&1 &
 panel=$!
 
 operator() {
-    "$OPERATOR" "$@" 2> >(grep -v XDG_RUNTIME_DIR >&2)
+    "${TARGET_RUN[@]}" "$OPERATOR" "$@" 2> >(grep -v XDG_RUNTIME_DIR >&2)
 }
 
 # look NAME: one screenshot, kept under the step's name.

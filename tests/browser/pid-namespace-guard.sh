@@ -26,8 +26,8 @@ own=$(readlink /proc/self/ns/pid)
 for test in "$@"; do
     name=$(basename "$test")
     expect_refusal "$name, own namespace taken for the host's" \
-        env PANEL_SANDBOX_HOST_PID="$own" "$test"
-    expect_refusal "$name, host namespace unknown" env -u PANEL_SANDBOX_HOST_PID "$test"
+        env PANEL_SANDBOX_HOST_PID="$own" ${PANEL_TARGET_RUN:+"$PANEL_TARGET_RUN"} "$test"
+    expect_refusal "$name, host namespace unknown" env -u PANEL_SANDBOX_HOST_PID ${PANEL_TARGET_RUN:+"$PANEL_TARGET_RUN"} "$test"
 done
 # Nothing may have been started: no display, no browser.
 for left in Xvfb kiosk-browser; do
