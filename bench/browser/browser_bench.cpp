@@ -250,7 +250,7 @@ private:
                 signalProcess(pid, SIGKILL);
             waitForGone(started, 5000);
         }
-        browser.waitForFinished(5000);
+        endProcess(browser);
         QElapsedTimer clock;
         clock.start();
         while (_screen->pixel(VirtualDisplay::WIDTH / 2, VirtualDisplay::HEIGHT / 2) != qRgb(0, 0, 0)

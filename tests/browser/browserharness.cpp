@@ -22,13 +22,7 @@
 
 VirtualDisplay::~VirtualDisplay()
 {
-    if (_server.state() != QProcess::NotRunning) {
-        _server.terminate();
-        if (!_server.waitForFinished(5000)) {
-            _server.kill();
-            _server.waitForFinished(5000);
-        }
-    }
+    endProcess(_server);
 }
 
 bool VirtualDisplay::start(QString *error)
@@ -395,6 +389,22 @@ bool signalProcess(qint64 pid, int signal)
     return ::kill(pid_t(pid), signal) == 0;
 }
 
+bool endProcess(QProcess &process, int graceMs)
+{
+    if (process.state() == QProcess::NotRunning)
+        return true;
+    const qint64 pid = process.processId();
+    if (pid < 2) {
+        qWarning("refusing to signal %s: QProcess holds pid %lld", qPrintable(process.program()), pid);
+        return false;
+    }
+    process.terminate();
+    if (process.waitForFinished(graceMs))
+        return true;
+    process.kill();
+    return process.waitForFinished(5000);
+}
+
 QList<qint64> killAllNamed(const QStringList &names)
 {
     QList<qint64> killed;
@@ -458,11 +468,7 @@ void BrowserRun::stop()
     if (_process.state() == QProcess::NotRunning)
         return;
     const QList<qint64> helpers = descendantsOf(_process.processId());
-    _process.terminate();
-    if (!_process.waitForFinished(10000)) {
-        _process.kill();
-        _process.waitForFinished(10000);
-    }
+    endProcess(_process, 10000);
     output();
     // The engine's helpers notice their parent's end on their own; a test
     // must not leave one behind for the next.

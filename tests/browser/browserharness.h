@@ -100,6 +100,10 @@ void requireSandboxPidNamespace();
 // One signal to one process: refused (false, with a warning) for a pid below 2,
 // for this process itself, and outside the sandbox's PID namespace.
 bool signalProcess(qint64 pid, int signal);
+// Ends a process this test started: SIGTERM, then SIGKILL after graceMs.
+// QProcess signals whatever pid it holds, and under an emulator that cannot
+// report the child's pid that is -1, "every process": so never below 2.
+bool endProcess(QProcess &process, int graceMs = 5000);
 // SIGKILL to every process of these names; the same guard.
 QList<qint64> killAllNamed(const QStringList &names);
 

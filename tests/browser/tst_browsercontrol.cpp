@@ -144,8 +144,7 @@ int TestBrowserControl::control(const QStringList &arguments, QByteArray *errors
     process.setProcessEnvironment(controlEnvironment());
     process.start(KIOSK_BROWSER_CONTROL, arguments);
     if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
+        endProcess(process, 0);
         return -1;
     }
     if (errors)
@@ -261,8 +260,7 @@ void TestBrowserControl::stopLeavesAStrangerWithTheRecordedPidAlone()
     QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(BLUE), qPrintable(describe(_lastScreen, BLUE)),
                               PAINT_TIMEOUT_MS);
     QCOMPARE(stranger.state(), QProcess::Running);
-    stranger.kill();
-    stranger.waitForFinished();
+    QVERIFY(endProcess(stranger, 0));
 }
 
 void TestBrowserControl::stopKillsABrowserThatIgnoresTerm()
@@ -343,8 +341,7 @@ void TestBrowserControl::stopNeverSignalsBeyondTheBrowser()
     QCOMPARE(canary.state(), QProcess::Running);
     QVERIFY(processAlive(1));
     QVERIFY(!QFile::exists(_pidFile)); // a record that names no browser of ours goes
-    canary.kill();
-    canary.waitForFinished();
+    QVERIFY(endProcess(canary, 0));
 }
 
 // The whole way as on the panel: panel-setup's "-b" and "-s" run the program
