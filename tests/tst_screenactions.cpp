@@ -137,6 +137,8 @@ private slots:
     void dateApplySetsSystemThenHardwareClock_data();
     void dateApplySetsSystemThenHardwareClock();
     void dateCancelAndOutOfRangeLeaveTheClock();
+    void datesPastTheSigned32BitEndAreSetExactly_data();
+    void datesPastTheSigned32BitEndAreSetExactly();
 };
 
 void TestScreenActions::initTestCase()
@@ -314,6 +316,45 @@ void TestScreenActions::dateCancelAndOutOfRangeLeaveTheClock()
     QVERIFY(recordedCommandsOf("/bin/date").isEmpty());
     QVERIFY(recordedCommandsOf("/sbin/hwclock").isEmpty());
     QCOMPARE(keptMessages().count(QStringLiteral("MainWindow::on_pushButton_timeDateSetup_clicked() Accepted")), 0);
+}
+
+// The panel's 32-bit time_t ends at 2038-01-19 03:14:07 UTC. A moment past it,
+// set through the editor as an operator does, must reach "/bin/date" as the
+// exact unsigned count of seconds: no wrap to 1901, no cut at 2^31. In the
+// armhf build this runs the real 32-bit code under emulation, against the
+// recording stand-ins.
+void TestScreenActions::datesPastTheSigned32BitEndAreSetExactly_data()
+{
+    QTest::addColumn<QDateTime>("moment");
+
+    // Local moments chosen so that every time zone puts them past 2^31 - 1 and
+    // below 2^32 seconds.
+    QTest::newRow("the day after the signed end") << QDateTime(QDate(2038, 1, 20), QTime(0, 0));
+    QTest::newRow("a leap day") << QDateTime(QDate(2040, 2, 29), QTime(8, 30));
+    QTest::newRow("the day before the unsigned end") << QDateTime(QDate(2106, 2, 6), QTime(12, 0));
+}
+
+void TestScreenActions::datesPastTheSigned32BitEndAreSetExactly()
+{
+    QFETCH(QDateTime, moment);
+
+    MainWindow window;
+    window.show();
+    QDateTime shown;
+    ScreenTest::whenDialogOpens<DialogEditTime>(&window, [&](DialogEditTime *dialog) {
+        ScreenTest::stepTimeEditorTo(dialog, moment.date(), moment.time().hour(), moment.time().minute());
+        shown = ScreenTest::shownDateTime(dialog);
+        click(ScreenTest::timeButton(dialog, QStringLiteral("apply")));
+    });
+    click(button(window, "pushButton_timeDateSetup"));
+
+    QCOMPARE(shown, moment);
+    // The editor keeps the seconds of the moment it opened at.
+    const qint64 seconds = recordedClockSetting();
+    const qint64 minute = moment.toSecsSinceEpoch();
+    QVERIFY2(seconds >= minute && seconds < minute + 60,
+             qPrintable(QStringLiteral("%1 not in [%2, %3)").arg(seconds).arg(minute).arg(minute + 60)));
+    QVERIFY(seconds > 2147483647 && seconds <= 4294967295);
 }
 
 QTEST_MAIN(TestScreenActions)
