@@ -52,8 +52,9 @@ int main(int argc, char **argv)
     if (fd < 0)
         return 1;
     /* One write per record: concurrent stand-ins never interleave their lines. */
-    ssize_t written = write(fd, line, (size_t)(out - line));
+    const ssize_t length = out - line;
+    const ssize_t written = write(fd, line, (size_t)length);
     close(fd);
     free(line);
-    return written == out - line ? 0 : 1;
+    return written == length ? 0 : 1;
 }
