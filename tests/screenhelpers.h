@@ -55,6 +55,27 @@ inline void keepMessages()
     });
 }
 
+// A named child of a screen; a missing one means the layout changed, which no
+// test can go on from.
+template <class T>
+T *child(QWidget &window, const char *name)
+{
+    T *found = window.findChild<T *>(QLatin1String(name));
+    if (!found)
+        qFatal("no child %s", name);
+    return found;
+}
+
+inline QAbstractButton *button(QWidget &window, const char *name)
+{
+    return child<QAbstractButton>(window, name);
+}
+
+inline QString text(QWidget &window, const char *labelName)
+{
+    return child<QLabel>(window, labelName)->text();
+}
+
 inline QString besideExecutable(const QString &name)
 {
     return QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;

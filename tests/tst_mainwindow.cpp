@@ -20,7 +20,10 @@
 #include <QtTest>
 
 using ScreenTest::besideExecutable;
+using ScreenTest::button;
+using ScreenTest::child;
 using ScreenTest::click;
+using ScreenTest::text;
 using ScreenTest::keptMessages;
 
 namespace {
@@ -44,25 +47,6 @@ QJsonObject storedSettings()
         {"dhcp_enable", false},
         {"show_cmd_button", false},
     };
-}
-
-template <class T>
-T *child(QWidget &window, const char *name)
-{
-    T *found = window.findChild<T *>(QLatin1String(name));
-    if (!found)
-        qFatal("no child %s", name);
-    return found;
-}
-
-QString text(QWidget &window, const char *labelName)
-{
-    return child<QLabel>(window, labelName)->text();
-}
-
-QAbstractButton *button(QWidget &window, const char *name)
-{
-    return child<QAbstractButton>(window, name);
 }
 
 // One timer period and a margin: the window refreshes every 4000 ms.

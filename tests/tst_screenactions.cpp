@@ -20,7 +20,10 @@
 #include <ctime>
 
 using ScreenTest::besideExecutable;
+using ScreenTest::button;
+using ScreenTest::child;
 using ScreenTest::click;
+using ScreenTest::text;
 using ScreenTest::keptMessages;
 using ScreenTest::execWith;
 using ScreenTest::recordedCommands;
@@ -44,25 +47,6 @@ QJsonObject storedSettings()
         {"dhcp_enable", false},
         {"show_cmd_button", true},
     };
-}
-
-template <class T>
-T *child(QWidget &window, const char *name)
-{
-    T *found = window.findChild<T *>(QLatin1String(name));
-    if (!found)
-        qFatal("no child %s", name);
-    return found;
-}
-
-QAbstractButton *button(QWidget &window, const char *name)
-{
-    return child<QAbstractButton>(window, name);
-}
-
-QString text(QWidget &window, const char *name)
-{
-    return child<QLabel>(window, name)->text();
 }
 
 QString liveAddress()

@@ -1,34 +1,15 @@
 # Shared pieces of the black-box scripts: a scratch "device" folder with its own
-# panel-setup, settings.json and header.txt, and plain assertions.
+# panel-setup, settings.json and header.txt, with the assertions of checks.sh.
 # Usage: source lib.sh PANEL_SETUP_BINARY
 set -u
 
 source "$(dirname "${BASH_SOURCE[0]}")/../sandboxguard.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
 readonly PANEL_SETUP_BUILT=$1
 DEVICE=$(mktemp -d /tmp/panel-device.XXXXXX)
 trap 'rm -rf "$DEVICE"' EXIT
 cp "$PANEL_SETUP_BUILT" "$DEVICE/panel-setup"
-# A cross build's binaries run through the emulator: "$TARGET_RUN" PROGRAM ARGS.
-TARGET_RUN=(${PANEL_TARGET_RUN:+"$PANEL_TARGET_RUN"})
-failures=0
-
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-
-pass() {
-    echo "ok: $*"
-}
-
-expect_eq() { # actual expected what
-    if [ "$1" = "$2" ]; then pass "$3"; else fail "$3: got [$1], expected [$2]"; fi
-}
-
-expect_contains() { # haystack needle what
-    if [[ "$1" == *"$2"* ]]; then pass "$3"; else fail "$3: [$2] not in [$1]"; fi
-}
 
 # settings KEY=JSON-VALUE ...: writes settings.json from raw JSON values.
 settings() {
@@ -64,13 +45,4 @@ clear_recorded() {
 
 ipv4_of_eth0() {
     ip -4 -o addr show dev eth0 | awk '{print $4}' | sort | tr '\n' ' ' | sed 's/ $//'
-}
-
-finish() {
-    if [ "$failures" -eq 0 ]; then
-        echo "all checks passed"
-        exit 0
-    fi
-    echo "$failures check(s) failed" >&2
-    exit 1
 }

@@ -8,26 +8,12 @@
 # Usage: installed-image.sh BUILD_DIR INSTALL_PREFIX
 set -u
 source "$(dirname "$0")/../sandboxguard.sh"
+source "$(dirname "$0")/../blackbox/checks.sh"
 
 readonly BUILD=$1
 readonly PREFIX=$2
-TARGET_RUN=(${PANEL_TARGET_RUN:+"$PANEL_TARGET_RUN"})
 STAGE=$(mktemp -d /tmp/panel-image.XXXXXX)
 trap 'rm -rf "$STAGE"' EXIT
-failures=0
-
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-pass() {
-    echo "ok: $*"
-}
-check() { # what command...
-    local what=$1
-    shift
-    if "$@"; then pass "$what"; else fail "$what"; fi
-}
 
 # As the package is made: staged through DESTDIR, stripped.
 if ! DESTDIR=$STAGE cmake --install "$BUILD" --strip > "$STAGE.install.log" 2>&1; then
@@ -93,9 +79,4 @@ check "the hook's stop exits 0" test $? = 0
 "$STAGE/hook" bogus 2> /dev/null
 check "the hook refuses an unknown action with status 2" test $? = 2
 
-if [ "$failures" -eq 0 ]; then
-    echo "all checks passed"
-    exit 0
-fi
-echo "$failures check(s) failed" >&2
-exit 1
+finish
