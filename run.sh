@@ -31,23 +31,21 @@ readonly PACKAGES_BENCH=(valgrind time)
 readonly PACKAGES_ARMHF=(crossbuild-essential-armhf qtbase5-dev:armhf qtwebengine5-dev:armhf
     libgpiod-dev:armhf pkgconf:armhf libatomic1:armhf qemu-user-static)
 
+# install_dependencies [armhf]: one apt-get update at most, and only when a
+# package is missing; with "armhf" the panel's architecture comes along.
 install_dependencies() {
-    install_missing "${PACKAGES_BUILD[@]}" "${PACKAGES_SANDBOX[@]}" "${PACKAGES_SCREENS[@]}" \
-        "${PACKAGES_BROWSER[@]}" "${PACKAGES_GPIO[@]}" "${PACKAGES_BENCH[@]}"
-}
-
-install_armhf_dependencies() {
-    if ! dpkg --print-foreign-architectures | grep -qx armhf; then
-        echo "Adding the armhf architecture"
-        dpkg --add-architecture armhf
+    local wanted=("${PACKAGES_BUILD[@]}" "${PACKAGES_SANDBOX[@]}" "${PACKAGES_SCREENS[@]}"
+        "${PACKAGES_BROWSER[@]}" "${PACKAGES_GPIO[@]}" "${PACKAGES_BENCH[@]}")
+    if [ "${1:-}" = armhf ]; then
+        wanted+=("${PACKAGES_ARMHF[@]}")
+        if ! dpkg --print-foreign-architectures | grep -qx armhf; then
+            echo "Adding the armhf architecture"
+            dpkg --add-architecture armhf
+        fi
     fi
-    install_missing "${PACKAGES_ARMHF[@]}"
-}
-
-install_missing() { # package...
     local missing=()
     local package
-    for package in "$@"; do
+    for package in "${wanted[@]}"; do
         dpkg-query -W -f='${Status}' "$package" 2> /dev/null | grep -q 'install ok installed' ||
             missing+=("$package")
     done
@@ -152,12 +150,12 @@ demo() {
 }
 
 case "${1:-}" in
-    deps) install_dependencies ;;
+    deps) install_dependencies armhf ;;
     build) install_dependencies; build ;;
-    test) install_dependencies; install_armhf_dependencies; build; run_tests ;;
+    test) install_dependencies armhf; build; run_tests ;;
     sanitize) install_dependencies; run_sanitized_suite; print_totals ;;
     demo) install_dependencies; build; demo ;;
-    armhf) install_dependencies; install_armhf_dependencies; run_armhf_suite; print_totals ;;
-    package) install_dependencies; install_armhf_dependencies; package_armhf ;;
+    armhf) install_dependencies armhf; run_armhf_suite; print_totals ;;
+    package) install_dependencies armhf; package_armhf ;;
     *) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac
