@@ -275,6 +275,7 @@ private slots:
 
 private:
     QWidget *newWindow(const QRect &geometry);
+    InputRecorder *newHandleAtScreenCentre();
 
     KbdCursor *_cursor = nullptr;
     QList<QPointer<QWidget>> _windows;
@@ -306,6 +307,17 @@ QWidget *TestKeyboardPointer::newWindow(const QRect &geometry)
     if (!QTest::qWaitForWindowActive(window))
         qWarning("window did not become active");
     return window;
+}
+
+// A 40 x 40 widget under the pointer's starting point, in a full-screen window.
+InputRecorder *TestKeyboardPointer::newHandleAtScreenCentre()
+{
+    QWidget *window = newWindow(QGuiApplication::primaryScreen()->geometry());
+    const QPoint centre = QGuiApplication::primaryScreen()->geometry().center();
+    auto *handle = new InputRecorder(window);
+    handle->setGeometry(QRect(window->mapFromGlobal(centre) - QPoint(20, 20), QSize(40, 40)));
+    handle->show();
+    return handle;
 }
 
 void TestKeyboardPointer::startsOffAtScreenCentre()
@@ -519,11 +531,8 @@ void TestKeyboardPointer::heldEnterKeepsAutoRepeatButtonStepping()
 
 void TestKeyboardPointer::holdDragsHeldWidget()
 {
-    QWidget *window = newWindow(QGuiApplication::primaryScreen()->geometry());
     const QPoint centre = QGuiApplication::primaryScreen()->geometry().center();
-    auto *handle = new InputRecorder(window);
-    handle->setGeometry(QRect(window->mapFromGlobal(centre) - QPoint(20, 20), QSize(40, 40)));
-    handle->show();
+    InputRecorder *handle = newHandleAtScreenCentre();
 
     tap(Qt::Key_F12);
     press(Qt::Key_Space);
@@ -559,11 +568,8 @@ void TestKeyboardPointer::holdDragsHeldWidget()
 
 void TestKeyboardPointer::escapeReleasesHoldBeforeTurningOff()
 {
-    QWidget *window = newWindow(QGuiApplication::primaryScreen()->geometry());
     const QPoint centre = QGuiApplication::primaryScreen()->geometry().center();
-    auto *handle = new InputRecorder(window);
-    handle->setGeometry(QRect(window->mapFromGlobal(centre) - QPoint(20, 20), QSize(40, 40)));
-    handle->show();
+    InputRecorder *handle = newHandleAtScreenCentre();
 
     tap(Qt::Key_F12);
     press(Qt::Key_Down);
