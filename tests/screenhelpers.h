@@ -87,6 +87,27 @@ inline bool writeFile(const QString &path, const QByteArray &content)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
 }
 
+// The sandbox's recording browser-control program.
+inline QString sandboxBrowserCommand()
+{
+    return QString::fromLocal8Bit(qgetenv("PANEL_SANDBOX_BROWSER"));
+}
+
+// Settings as a panel in the field holds them: a static address, the command-line
+// button shown, the sandbox's browser control, a serial file beside the binary.
+inline QJsonObject fieldSettings()
+{
+    return QJsonObject{
+        {"browser_start_command", sandboxBrowserCommand()},
+        {"serial_id_file_path", besideExecutable("serial.txt")},
+        {"ip_address", "192.168.1.50"},
+        {"ip_mask", "255.255.255.0"},
+        {"ip_gateway", "192.168.1.1"},
+        {"dhcp_enable", false},
+        {"show_cmd_button", true},
+    };
+}
+
 inline QByteArray readFile(const QString &path)
 {
     QFile file(path);

@@ -33,20 +33,12 @@ namespace {
 
 QString browserCommand()
 {
-    return QString::fromLocal8Bit(qgetenv("PANEL_SANDBOX_BROWSER"));
+    return ScreenTest::sandboxBrowserCommand();
 }
 
 QJsonObject storedSettings()
 {
-    return QJsonObject{
-        {"browser_start_command", browserCommand()},
-        {"serial_id_file_path", besideExecutable("serial.txt")},
-        {"ip_address", "192.168.1.50"},
-        {"ip_mask", "255.255.255.0"},
-        {"ip_gateway", "192.168.1.1"},
-        {"dhcp_enable", false},
-        {"show_cmd_button", true},
-    };
+    return ScreenTest::fieldSettings();
 }
 
 QString liveAddress()

@@ -15,6 +15,7 @@
 #include "dialogedittime.h"
 #include "mainwindow.h"
 #include "sandboxguard.h"
+#include "screenhelpers.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -33,6 +34,9 @@
 #include <algorithm>
 #include <cstdio>
 
+using ScreenTest::besideExecutable;
+using ScreenTest::writeFile;
+
 namespace {
 
 int defects = 0;
@@ -44,30 +48,10 @@ void defect(const QString &picture, const QString &what)
     std::fprintf(stderr, "DEFECT %s: %s\n", qPrintable(picture), qPrintable(what));
 }
 
-QString besideExecutable(const QString &name)
-{
-    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
-}
-
 // Values as a panel in the field holds them.
 void writeDeviceFiles()
 {
-    const QJsonObject settings{
-        {"browser_start_command", QString::fromLocal8Bit(qgetenv("PANEL_SANDBOX_BROWSER"))},
-        {"serial_id_file_path", besideExecutable("serial.txt")},
-        {"ip_address", "192.168.1.50"},
-        {"ip_mask", "255.255.255.0"},
-        {"ip_gateway", "192.168.1.1"},
-        {"dhcp_enable", false},
-        {"show_cmd_button", true},
-    };
-    writeFile(besideExecutable("settings.json"), QJsonDocument(settings).toJson());
+    writeFile(besideExecutable("settings.json"), QJsonDocument(ScreenTest::fieldSettings()).toJson());
     writeFile(besideExecutable("header.txt"), "ООО «Техпром» — линия розлива №2\nПульт оператора ПО-7\n");
     writeFile(besideExecutable("serial.txt"), "PO7-2024-000137\n");
 }
