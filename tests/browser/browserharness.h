@@ -17,6 +17,11 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+// How long a browser may take from its start to the page on the screen. An
+// emulated armhf browser (BROWSER_SLOWDOWN > 1) needs 20 to 40 s where a native
+// one needs about one, more when two emulated browsers share two cores.
+constexpr int PAINT_TIMEOUT_MS = 20000 * BROWSER_SLOWDOWN;
+
 // Xvfb on a display number of its own choosing (-displayfd), so that parallel
 // tests never pick the same one.
 class VirtualDisplay

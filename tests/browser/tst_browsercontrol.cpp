@@ -17,8 +17,6 @@
 
 namespace {
 
-const int PAINT_TIMEOUT_MS = 20000;
-
 const QRgb BLUE = qRgb(0x00, 0x00, 0xff);
 const QRgb GREEN = qRgb(0x00, 0xff, 0x00);
 const QRgb WHITE = qRgb(0xff, 0xff, 0xff);

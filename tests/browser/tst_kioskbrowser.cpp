@@ -13,10 +13,9 @@
 
 namespace {
 
-const int PAINT_TIMEOUT_MS = 20000;
 // The reload waits 1 s after the first death and 2 s after the second; the rest
 // is a new render process loading the page on a busy machine.
-const int RECOVERY_TIMEOUT_MS = 15000;
+const int RECOVERY_TIMEOUT_MS = 15000 * BROWSER_SLOWDOWN;
 
 const QRgb RED = qRgb(0xff, 0x00, 0x00);
 const QRgb GREEN = qRgb(0x00, 0xff, 0x00);
