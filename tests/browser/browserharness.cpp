@@ -59,6 +59,16 @@ bool VirtualDisplay::start(QString *error)
 
 namespace {
 
+// Where a failed test leaves its last screenshot: the build folder, named
+// after the test function and its data row.
+QString failureScreenPath()
+{
+    QString name = QString("%1-%2.png").arg(QTest::currentTestFunction(),
+                                            QTest::currentDataTag() ? QTest::currentDataTag() : "");
+    name.replace(QRegularExpression("[^A-Za-z0-9.-]"), "_");
+    return QStringLiteral(BROWSER_TEST_ARTIFACTS) + "/" + name;
+}
+
 int shiftOf(quint32 mask)
 {
     int shift = 0;
@@ -105,17 +115,7 @@ QImage imageFromXwd(const QByteArray &dump)
     return image;
 }
 
-} // namespace
-
-QImage VirtualDisplay::grab() const
-{
-    QProcess xwd;
-    xwd.start("xwd", {"-root", "-silent", "-display", _name});
-    if (!xwd.waitForFinished(10000) || xwd.exitCode() != 0)
-        return {};
-    return imageFromXwd(xwd.readAllStandardOutput());
-}
-
+// The share of the screen's pixels that are exactly this colour, 0 to 1.
 double coverage(const QImage &screen, QRgb colour)
 {
     if (screen.isNull())
@@ -129,15 +129,45 @@ double coverage(const QImage &screen, QRgb colour)
     return double(matching) / (qint64(screen.width()) * screen.height());
 }
 
-QString describe(const QImage &screen, QRgb colour)
+} // namespace
+
+QImage VirtualDisplay::grab() const
 {
-    if (screen.isNull())
+    QProcess xwd;
+    xwd.start("xwd", {"-root", "-silent", "-display", _name});
+    if (!xwd.waitForFinished(10000) || xwd.exitCode() != 0)
+        return {};
+    return imageFromXwd(xwd.readAllStandardOutput());
+}
+
+bool VirtualDisplay::showsOnly(QRgb colour)
+{
+    _lastScreen = grab();
+    return coverage(_lastScreen, colour) == 1.0;
+}
+
+QString VirtualDisplay::describeLastScreen(QRgb colour) const
+{
+    if (_lastScreen.isNull())
         return "no screenshot could be taken";
-    const QRgb centre = screen.pixel(screen.width() / 2, screen.height() / 2);
+    const QRgb centre = _lastScreen.pixel(_lastScreen.width() / 2, _lastScreen.height() / 2);
     return QString("%1 at the centre, %2% of the screen is %3")
         .arg(QColor(centre).name())
-        .arg(coverage(screen, colour) * 100, 0, 'f', 1)
+        .arg(coverage(_lastScreen, colour) * 100, 0, 'f', 1)
         .arg(QColor(colour).name());
+}
+
+void VirtualDisplay::saveLastScreenIfFailed()
+{
+    if (QTest::currentTestFailed() && !_lastScreen.isNull()) {
+        const QString path = failureScreenPath();
+        QDir().mkpath(QStringLiteral(BROWSER_TEST_ARTIFACTS));
+        if (_lastScreen.save(path))
+            qWarning("last screen saved to %s", qPrintable(path));
+        else
+            qWarning("the last screen could not be saved to %s", qPrintable(path));
+    }
+    _lastScreen = QImage();
 }
 
 // ---------------------------------------------------------------------------
@@ -415,17 +445,6 @@ QList<qint64> killAllNamed(const QStringList &names)
         }
     }
     return killed;
-}
-
-QString saveFailureScreen(const QImage &screen)
-{
-    const QString folder = QStringLiteral(BROWSER_TEST_ARTIFACTS);
-    QDir().mkpath(folder);
-    QString name = QString("%1-%2.png").arg(QTest::currentTestFunction(),
-                                            QTest::currentDataTag() ? QTest::currentDataTag() : "");
-    name.replace(QRegularExpression("[^A-Za-z0-9.-]"), "_");
-    const QString path = folder + "/" + name;
-    return screen.save(path) ? path : QString();
 }
 
 QProcessEnvironment browserEnvironment(const VirtualDisplay &display, const QString &home)

@@ -40,15 +40,28 @@ public:
     // The whole root window as the X server holds it: what a person would see.
     QImage grab() const;
 
+    // Whether the screen, grabbed now, is this one colour edge to edge. The
+    // picture is kept: for the failure message and, in a test's cleanup, as the
+    // saved screen of a failed test.
+    bool showsOnly(QRgb colour);
+    // "#rrggbb at the centre, 37% of the screen is #ff0000" of the kept picture.
+    QString describeLastScreen(QRgb colour) const;
+    // For a test's cleanup: a failed test leaves its kept picture in the build
+    // folder, never the source tree; then the picture is dropped either way.
+    void saveLastScreenIfFailed();
+
 private:
     QProcess _server;
     QString _name;
+    QImage _lastScreen;
 };
 
-// The share of the screen's pixels that are exactly this colour, 0 to 1.
-double coverage(const QImage &screen, QRgb colour);
-// "#rrggbb at the centre, 37% of the screen #ff0000" for failure messages.
-QString describe(const QImage &screen, QRgb colour);
+// Waits until the display shows nothing but this colour; a failure tells what
+// it showed instead.
+#define QTRY_SHOWS_ONLY(display, colour, timeoutMs) \
+    QTRY_VERIFY2_WITH_TIMEOUT((display).showsOnly(colour), \
+                              qPrintable((display).describeLastScreen(colour)), timeoutMs)
+
 
 // Serves fixed pages over HTTP/1.0 on 127.0.0.1. A path may carry a sequence of
 // pages: the n-th request gets the n-th page, the last one repeats, so a test
@@ -111,10 +124,6 @@ bool signalProcess(qint64 pid, int signal);
 bool endProcess(QProcess &process, int graceMs = 5000);
 // SIGKILL to every process of these names; the same guard.
 QList<qint64> killAllNamed(const QStringList &names);
-
-// Where a failed test leaves its last screenshot: the build folder, never the
-// source tree or whatever folder the test was started from.
-QString saveFailureScreen(const QImage &screen);
 
 // What every browser started by a test gets: the display, the eglfs X11
 // backend, and a home and runtime folder of its own, so that no two runs share

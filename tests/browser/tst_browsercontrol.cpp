@@ -52,7 +52,6 @@ private:
     QProcessEnvironment controlEnvironment();
     int control(const QStringList &arguments, QByteArray *errors = nullptr);
     qint64 recordedPid() const;
-    bool showsOnly(QRgb colour);
 
     VirtualDisplay _display;
     PageServer _server;
@@ -60,7 +59,6 @@ private:
     QString _pidFile;
     QString _configuration;
     QString _url;
-    QImage _lastScreen;
     // Processes a test started that cleanup must end if the test could not.
     QList<qint64> _strays;
 };
@@ -105,9 +103,7 @@ void TestBrowserControl::init()
 
 void TestBrowserControl::cleanup()
 {
-    if (QTest::currentTestFailed() && !_lastScreen.isNull())
-        qWarning("last screen saved to %s", qPrintable(saveFailureScreen(_lastScreen)));
-    _lastScreen = QImage();
+    _display.saveLastScreenIfFailed();
     control({"stop"});
     // Whatever a failed test left running must not show up in the next one.
     for (qint64 pid : _strays)
@@ -158,12 +154,6 @@ qint64 TestBrowserControl::recordedPid() const
     return file.readAll().split(' ').value(0).trimmed().toLongLong();
 }
 
-bool TestBrowserControl::showsOnly(QRgb colour)
-{
-    _lastScreen = _display.grab();
-    return coverage(_lastScreen, colour) == 1.0;
-}
-
 void TestBrowserControl::startShowsTheConfiguredPage_data()
 {
     QTest::addColumn<QString>("urlLine");
@@ -187,15 +177,13 @@ void TestBrowserControl::startShowsTheConfiguredPage()
     const qint64 pid = recordedPid();
     QVERIFY(pid > 0);
     QTRY_COMPARE(processName(pid), BROWSER_NAME); // setsid may not have run it yet
-    QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(colour), qPrintable(describe(_lastScreen, colour)),
-                              PAINT_TIMEOUT_MS);
+    QTRY_SHOWS_ONLY(_display, colour, PAINT_TIMEOUT_MS);
 }
 
 void TestBrowserControl::repeatedStartKeepsOneBrowser()
 {
     QCOMPARE(control({"start"}), 0);
-    QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(BLUE), qPrintable(describe(_lastScreen, BLUE)),
-                              PAINT_TIMEOUT_MS);
+    QTRY_SHOWS_ONLY(_display, BLUE, PAINT_TIMEOUT_MS);
     const qint64 first = recordedPid();
 
     QCOMPARE(control({"start"}), 0);
@@ -209,8 +197,7 @@ void TestBrowserControl::repeatedStartKeepsOneBrowser()
 void TestBrowserControl::stopEndsTheBrowserAndItsHelpers()
 {
     QCOMPARE(control({"start"}), 0);
-    QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(BLUE), qPrintable(describe(_lastScreen, BLUE)),
-                              PAINT_TIMEOUT_MS);
+    QTRY_SHOWS_ONLY(_display, BLUE, PAINT_TIMEOUT_MS);
     const qint64 browser = recordedPid();
     QVERIFY(browser > 1);
     const QList<qint64> helpers = descendantsOf(browser);
@@ -227,8 +214,7 @@ void TestBrowserControl::stopEndsTheBrowserAndItsHelpers()
     // And the next start brings the page back.
     QCOMPARE(control({"start"}), 0);
     QVERIFY(recordedPid() != browser);
-    QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(BLUE), qPrintable(describe(_lastScreen, BLUE)),
-                              PAINT_TIMEOUT_MS);
+    QTRY_SHOWS_ONLY(_display, BLUE, PAINT_TIMEOUT_MS);
 }
 
 // After a power cut the pid file may name a pid that now belongs to another
@@ -255,8 +241,7 @@ void TestBrowserControl::stopLeavesAStrangerWithTheRecordedPidAlone()
     file.close();
     QCOMPARE(control({"start"}), 0);
     QVERIFY(recordedPid() != stranger.processId());
-    QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(BLUE), qPrintable(describe(_lastScreen, BLUE)),
-                              PAINT_TIMEOUT_MS);
+    QTRY_SHOWS_ONLY(_display, BLUE, PAINT_TIMEOUT_MS);
     QCOMPARE(stranger.state(), QProcess::Running);
     QVERIFY(endProcess(stranger, 0));
 }
@@ -363,8 +348,7 @@ void TestBrowserControl::panelSetupStartsAndStopsTheBrowser()
         return process.waitForFinished(30000) && process.exitCode() == 0;
     };
     QVERIFY(panelSetup("-b"));
-    QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(BLUE), qPrintable(describe(_lastScreen, BLUE)),
-                              PAINT_TIMEOUT_MS);
+    QTRY_SHOWS_ONLY(_display, BLUE, PAINT_TIMEOUT_MS);
     const qint64 browser = recordedPid();
     QVERIFY(browser > 1);
     QCOMPARE(processName(browser), BROWSER_NAME);

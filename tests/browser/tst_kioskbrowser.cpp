@@ -50,13 +50,11 @@ private:
     QProcessEnvironment environment() const;
     void launch(const QStringList &arguments);
     void launch(const QStringList &arguments, const QProcessEnvironment &environment);
-    bool showsOnly(QRgb colour);
 
     VirtualDisplay _display;
     PageServer _server;
     QTemporaryDir _files;
     std::unique_ptr<BrowserRun> _browser;
-    QImage _lastScreen;
 };
 
 void TestKioskBrowser::initTestCase()
@@ -80,15 +78,13 @@ void TestKioskBrowser::initTestCase()
 
 void TestKioskBrowser::cleanup()
 {
-    if (QTest::currentTestFailed() && !_lastScreen.isNull())
-        qWarning("last screen saved to %s", qPrintable(saveFailureScreen(_lastScreen)));
+    _display.saveLastScreenIfFailed();
     if (_browser) {
         _browser->stop();
         if (QTest::currentTestFailed())
             qWarning("browser output:\n%s", _browser->output().constData());
         _browser.reset();
     }
-    _lastScreen = QImage();
     QVERIFY2(waitForEmptyScreen(_display, 10000), "the last browser's picture stayed on the screen");
 }
 
@@ -111,12 +107,6 @@ void TestKioskBrowser::launch(const QStringList &arguments, const QProcessEnviro
 {
     _browser = std::make_unique<BrowserRun>(KIOSK_BROWSER, arguments, environment);
     QVERIFY2(_browser->running(), "kiosk-browser did not start");
-}
-
-bool TestKioskBrowser::showsOnly(QRgb colour)
-{
-    _lastScreen = _display.grab();
-    return coverage(_lastScreen, colour) == 1.0;
 }
 
 void TestKioskBrowser::showsThePageFullScreen_data()
@@ -146,8 +136,7 @@ void TestKioskBrowser::showsThePageFullScreen()
         address = fileAddress(path);
     }
     launch({address});
-    QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(colour), qPrintable(describe(_lastScreen, colour)),
-                              PAINT_TIMEOUT_MS);
+    QTRY_SHOWS_ONLY(_display, colour, PAINT_TIMEOUT_MS);
     if (overHttp)
         QCOMPARE(_server.requestCount(path), 1);
 }
@@ -166,12 +155,11 @@ void TestKioskBrowser::showsABlankPageWithoutUrl()
 
     _server.setPage("/", colourPage(RED));
     launch(arguments);
-    QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(WHITE), qPrintable(describe(_lastScreen, WHITE)),
-                              PAINT_TIMEOUT_MS);
+    QTRY_SHOWS_ONLY(_display, WHITE, PAINT_TIMEOUT_MS);
     // A blank page is no error: the browser stays.
     QTest::qWait(1000);
     QVERIFY(_browser->running());
-    QVERIFY(showsOnly(WHITE));
+    QVERIFY(_display.showsOnly(WHITE));
     QCOMPARE(_server.requestCount("/"), 0);
 }
 
@@ -199,8 +187,7 @@ void TestKioskBrowser::takesTheFirstArgumentLeftByTheToolkit()
         arguments << _server.address("/second.html");
 
     launch(arguments);
-    QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(GREEN), qPrintable(describe(_lastScreen, GREEN)),
-                              PAINT_TIMEOUT_MS);
+    QTRY_SHOWS_ONLY(_display, GREEN, PAINT_TIMEOUT_MS);
     QCOMPARE(_server.requestCount("/first.html"), 1);
     QCOMPARE(_server.requestCount("/second.html"), 0);
 }
@@ -224,8 +211,7 @@ void TestKioskBrowser::ignoresTheCallersPlatform()
     QProcessEnvironment callers = environment();
     callers.insert("QT_QPA_PLATFORM", platform);
     launch({_server.address("/platform.html")}, callers);
-    QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(RED), qPrintable(describe(_lastScreen, RED)),
-                              PAINT_TIMEOUT_MS);
+    QTRY_SHOWS_ONLY(_display, RED, PAINT_TIMEOUT_MS);
 }
 
 // The engine's helper processes inherit the environment that the browser set
@@ -238,8 +224,7 @@ void TestKioskBrowser::overwritesTheCallersEnvironment()
     callers.insert("QTWEBENGINE_DISABLE_SANDBOX", "0");
     callers.insert("QT_QPA_EGLFS_KMS_CONFIG", "/nonexistent/callers-kms.json");
     launch({_server.address("/environment.html")}, callers);
-    QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(BLUE), qPrintable(describe(_lastScreen, BLUE)),
-                              PAINT_TIMEOUT_MS);
+    QTRY_SHOWS_ONLY(_display, BLUE, PAINT_TIMEOUT_MS);
 
     const QList<qint64> helpers = descendantsOf(_browser->pid());
     QVERIFY(!helpers.isEmpty());
@@ -259,9 +244,9 @@ void TestKioskBrowser::enablesPlugins()
                     " navigator.plugins.length > 0 ? '#00ff00' : '#ff0000';"
                     "</script></body></html>");
     launch({_server.address("/plugins.html")});
-    QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(GREEN) || showsOnly(RED),
-                              qPrintable(describe(_lastScreen, GREEN)), PAINT_TIMEOUT_MS);
-    QVERIFY2(showsOnly(GREEN), "the page finds no plug-ins");
+    QTRY_VERIFY2_WITH_TIMEOUT(_display.showsOnly(GREEN) || _display.showsOnly(RED),
+                              qPrintable(_display.describeLastScreen(GREEN)), PAINT_TIMEOUT_MS);
+    QVERIFY2(_display.showsOnly(GREEN), "the page finds no plug-ins");
 }
 
 // Each load of the page has a new colour, so a page that is back on the screen
@@ -271,8 +256,7 @@ void TestKioskBrowser::reloadsAfterTheRenderProcessIsKilled()
     const QString path = "/recovering.html";
     _server.setPages(path, {colourPage(RED), colourPage(GREEN), colourPage(BLUE)});
     launch({_server.address(path)});
-    QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(RED), qPrintable(describe(_lastScreen, RED)),
-                              PAINT_TIMEOUT_MS);
+    QTRY_SHOWS_ONLY(_display, RED, PAINT_TIMEOUT_MS);
 
     const QList<QRgb> nextColours{GREEN, BLUE};
     for (int round = 0; round < nextColours.size(); ++round) {
@@ -285,8 +269,7 @@ void TestKioskBrowser::reloadsAfterTheRenderProcessIsKilled()
         QVERIFY(waitForGone(renderers, 10000));
 
         const QRgb colour = nextColours[round];
-        QTRY_VERIFY2_WITH_TIMEOUT(showsOnly(colour), qPrintable(describe(_lastScreen, colour)),
-                                  RECOVERY_TIMEOUT_MS);
+        QTRY_SHOWS_ONLY(_display, colour, RECOVERY_TIMEOUT_MS);
         qInfo("kill %d: page back after %lld ms", round + 1, clock.elapsed());
         QCOMPARE(_server.requestCount(path), round + 2);
         QVERIFY(_browser->running());
