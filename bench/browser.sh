@@ -9,21 +9,18 @@ set -eu
 build=$(readlink -f "$1")
 rounds=${2:-5}
 here=$(dirname "$(readlink -f "$0")")
-if [ "${PANEL_SANDBOX:-}" != 1 ]; then
-    if ! [ -x /usr/bin/chromium ]; then
-        apt-get -o DPkg::Lock::Timeout=600 update -q
-        DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -q \
-            --no-install-recommends chromium
-    fi
-    [ -x "$build/bench/browser/browser-bench" ] || {
-        echo "no $build/bench/browser/browser-bench: build the project first" >&2
-        exit 1
-    }
-    # A private /tmp too, as the browser tests have: Xvfb's lock files name pids.
-    exec "$here/../tests/sandbox/panel-sandbox" --recorder "$build/tests/sandbox/sandbox-recorder" -- \
-        "$here/../tests/browser/with-private-tmp" "$0" "$build" "$rounds"
+if ! [ -x /usr/bin/chromium ]; then
+    apt-get -o DPkg::Lock::Timeout=600 update -q
+    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -q \
+        --no-install-recommends chromium
 fi
-source "$here/../tests/sandboxguard.sh"
+[ -x "$build/bench/browser/browser-bench" ] || {
+    echo "no $build/bench/browser/browser-bench: build the project first" >&2
+    exit 1
+}
+source "$here/sandboxed.sh"
+# A private /tmp too, as the browser tests have: Xvfb's lock files name pids.
+bench_in_sandbox "$build" "$here/../tests/browser/with-private-tmp" "$0" "$build" "$rounds"
 
 /usr/bin/chromium --version
 exec "$build/bench/browser/browser-bench" "$build/browser/kiosk-browser" /usr/bin/chromium \

@@ -7,10 +7,8 @@ set -eu
 build=$(readlink -f "$1")
 rounds=${2:-30}
 here=$(dirname "$(readlink -f "$0")")
-if [ "${PANEL_SANDBOX:-}" != 1 ]; then
-    exec "$here/../tests/sandbox/panel-sandbox" --recorder "$build/tests/sandbox/sandbox-recorder" -- "$0" "$build" "$rounds"
-fi
-source "$here/../tests/sandboxguard.sh"
+source "$here/sandboxed.sh"
+bench_in_sandbox "$build" "$0" "$build" "$rounds"
 
 device=$(mktemp -d /tmp/panel-bench.XXXXXX)
 trap 'rm -rf "$device"' EXIT

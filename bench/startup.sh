@@ -9,10 +9,8 @@ set -eu
 build=$(readlink -f "$1")
 rounds=${2:-15}
 here=$(dirname "$(readlink -f "$0")")
-if [ "${PANEL_SANDBOX:-}" != 1 ]; then
-    exec "$here/../tests/sandbox/panel-sandbox" --recorder "$build/tests/sandbox/sandbox-recorder" -- "$0" "$build" "$rounds"
-fi
-source "$here/../tests/sandboxguard.sh"
+source "$here/sandboxed.sh"
+bench_in_sandbox "$build" "$0" "$build" "$rounds"
 
 exec "$build/bench/startup/startup-driver" "$build/setup/panel-setup" \
     "$build/bench/startup/startup-minimal" "$build/bench/startup/libstartup-probe.so" "$rounds"
