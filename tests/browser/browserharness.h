@@ -62,7 +62,6 @@ private:
     QTRY_VERIFY2_WITH_TIMEOUT((display).showsOnly(colour), \
                               qPrintable((display).describeLastScreen(colour)), timeoutMs)
 
-
 // Serves fixed pages over HTTP/1.0 on 127.0.0.1. A path may carry a sequence of
 // pages: the n-th request gets the n-th page, the last one repeats, so a test
 // can tell a fresh load from a picture that merely stayed on the screen.
