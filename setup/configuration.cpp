@@ -199,19 +199,24 @@ QByteArray fileBehindLinks(const QByteArray &path)
 // Temporary files are the file's name, a point and six letters, both small and
 // capital ones: the names that this program (and the Qt save it used before)
 // gives them, and not the "settings.json.backup" that somebody keeps.
-bool isTemporaryName(const QByteArray &entry, const QByteArray &name)
+bool isTemporarySuffix(const QByteArray &suffix)
 {
-    if (entry.size() != name.size() + 7 || !entry.startsWith(name) || entry.at(name.size()) != '.')
-        return false;
     bool small = false;
     bool capital = false;
-    for (const char c : entry.mid(name.size() + 1)) {
-        small = small || (c >= 'a' && c <= 'z');
-        capital = capital || (c >= 'A' && c <= 'Z');
-        if (!(c >= 'a' && c <= 'z') && !(c >= 'A' && c <= 'Z'))
+    for (const char c : suffix) {
+        if (c >= 'a' && c <= 'z')
+            small = true;
+        else if (c >= 'A' && c <= 'Z')
+            capital = true;
+        else
             return false;
     }
-    return small && capital;
+    return suffix.size() == 6 && small && capital;
+}
+
+bool isTemporaryName(const QByteArray &entry, const QByteArray &name)
+{
+    return entry.startsWith(name + '.') && isTemporarySuffix(entry.mid(name.size() + 1));
 }
 
 // A save killed between its steps leaves its temporary file behind. Those are
@@ -252,7 +257,7 @@ int createTemporary(const QByteArray &target, QByteArray *temporaryPath)
         do {
             for (char &c : suffix)
                 c = Letters[QRandomGenerator::global()->bounded(52)];
-        } while (!isTemporaryName("x." + suffix, "x"));
+        } while (!isTemporarySuffix(suffix));
         *temporaryPath = target + '.' + suffix;
         const int fd = ::open(temporaryPath->constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
@@ -285,48 +290,46 @@ bool isSomewhereThatCannotHoldAReplacement(int error)
 // and mode; where it could not keep the owner, the save is not done this way.
 SaveOutcome replaceWholeFile(const QByteArray &target, const struct stat *previous, const QByteArray &content)
 {
-    QByteArray temporary;
-    const int fd = createTemporary(target, &temporary);
-    if (fd < 0) {
-        const int error = errno;
-        qWarning("Configuration::saveConfiguration() cannot create a file beside [%s]: %s", target.constData(),
-                 std::strerror(error));
-        return isSomewhereThatCannotHoldAReplacement(error) ? SaveOutcome::NotHere : SaveOutcome::Failed;
-    }
-    SaveOutcome outcome = SaveOutcome::Saved;
     const char *failedStep = nullptr;
     int error = 0;
+    SaveOutcome outcome = SaveOutcome::Saved;
+    const auto fail = [&](const char *step, bool cannotWorkHere) {
+        failedStep = step;
+        error = errno;
+        outcome = cannotWorkHere || isSomewhereThatCannotHoldAReplacement(error) ? SaveOutcome::NotHere
+                                                                                 : SaveOutcome::Failed;
+    };
+    QByteArray temporary;
+    const int fd = createTemporary(target, &temporary);
     struct stat created;
-    if (previous && ::fstat(fd, &created) == 0 && (created.st_uid != previous->st_uid || created.st_gid != previous->st_gid)
-        && ::fchown(fd, previous->st_uid, previous->st_gid) != 0) {
-        failedStep = "keep the owner of";
-        error = errno;
-        outcome = SaveOutcome::NotHere;
+    if (fd < 0) {
+        fail("create a file beside", false);
+    } else if (previous && ::fstat(fd, &created) == 0
+               && (created.st_uid != previous->st_uid || created.st_gid != previous->st_gid)
+               && ::fchown(fd, previous->st_uid, previous->st_gid) != 0) {
+        fail("keep the owner of", true);
     } else if (::fchmod(fd, previous ? (previous->st_mode & 07777) : modeForNewFiles()) != 0) {
-        failedStep = "keep the mode of";
-        error = errno;
-        outcome = SaveOutcome::NotHere;
+        fail("keep the mode of", true);
     } else if (!writeWhole(fd, content)) {
-        failedStep = "write";
-        error = errno;
-        outcome = SaveOutcome::Failed;
+        fail("write", false);
     } else if (::fsync(fd) != 0) {
-        failedStep = "sync";
-        error = errno;
-        outcome = SaveOutcome::Failed;
+        fail("sync", false);
     } else if (::rename(temporary.constData(), target.constData()) != 0) {
-        failedStep = "replace";
-        error = errno;
-        outcome = isSomewhereThatCannotHoldAReplacement(error) ? SaveOutcome::NotHere : SaveOutcome::Failed;
+        fail("replace", false);
     }
-    if (outcome != SaveOutcome::Saved) {
-        ::unlink(temporary.constData());
-        qWarning("Configuration::saveConfiguration() cannot %s [%s]: %s", failedStep, target.constData(),
-                 std::strerror(error));
+    if (fd >= 0) {
+        if (outcome != SaveOutcome::Saved)
+            ::unlink(temporary.constData());
+        ::close(fd);
     }
-    ::close(fd);
     if (outcome == SaveOutcome::Saved)
         syncDirectory(folderOf(target));
+    else if (outcome == SaveOutcome::NotHere)
+        qInfo("Configuration::saveConfiguration() cannot %s [%s] (%s): writing it where it lies", failedStep,
+              target.constData(), std::strerror(error));
+    else
+        qWarning("Configuration::saveConfiguration() cannot %s [%s]: %s", failedStep, target.constData(),
+                 std::strerror(error));
     return outcome;
 }
 
@@ -405,8 +408,12 @@ void saveSettingsFile(const QString &path, const QByteArray &content)
                  std::strerror(errno));
         return;
     }
-    if (replaceWholeFile(target, exists ? &status : nullptr, content) == SaveOutcome::NotHere && exists)
+    if (replaceWholeFile(target, exists ? &status : nullptr, content) != SaveOutcome::NotHere)
+        return;
+    if (exists)
         rewriteInPlace(target, content);
+    else
+        qWarning("Configuration::saveConfiguration() [%s] cannot be created", target.constData());
 }
 
 // The one place that runs a system program and waits for it. The outcome is
