@@ -12,10 +12,12 @@
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QMetaMethod>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSysInfo>
 #include <QtTest>
 
@@ -63,6 +65,7 @@ private slots:
     void init();
 
     void staticModeShowsStoredSettings();
+    void deviceValuesAreShownAsTheyAreHeadersMayCarryMarkup();
     void dhcpModeAtStartRunsCheckBoxSlotOnce();
     void checkBoxSwitchesDisplayStateAtOnce();
     void editorsStoreAcceptedValues_data();
@@ -123,6 +126,44 @@ void TestMainWindow::staticModeShowsStoredSettings()
     // Hidden, not removed: it keeps its place in the row for when it is wanted.
     QVERIFY(!button(window, "pushButton_goToCmd")->isVisible());
     QCOMPARE(button(window, "pushButton_goToCmd")->parentWidget(), button(window, "pushButton_reboot")->parentWidget());
+}
+
+// Serial, host name, MAC and the stored addresses are data, not markup: one that
+// looks like HTML is shown as written. An image tag in rich text would make Qt
+// load the file it names (a 2 GiB read for /dev/zero, a hang on a FIFO); here
+// it names a picture 400 pixels high. The header lines are the device
+// builder's own text and keep their markup.
+void TestMainWindow::deviceValuesAreShownAsTheyAreHeadersMayCarryMarkup()
+{
+    const QString picture = besideExecutable("tall.png");
+    QImage tall(8, 400, QImage::Format_RGB32);
+    tall.fill(Qt::black);
+    QVERIFY(tall.save(picture));
+    auto removePicture = qScopeGuard([picture] { QFile::remove(picture); });
+    const QString image = "<img src=" + picture + ">";
+    Configuration *c = Configuration::instation();
+    c->_textHeaderValue1 = "<b>Цех 3</b>";
+    c->_serialIdValue = image;
+    c->_hostName = "<i>panel</i>";
+    c->_macAddress = "<u>02:50:41:4e:45:4c</u>";
+    c->_netIp = image;
+    c->_netMask = "<b>255.255.255.0</b>";
+    c->_netGateway = "&lt;192.168.1.1&gt;";
+    MainWindow window;
+    window.show();
+
+    for (const char *name : {"label_serialId", "label_hostName", "label_macAddress", "label_ip", "label_mask",
+                             "label_gateway"}) {
+        QLabel *label = child<QLabel>(window, name);
+        const QFontMetrics metrics(label->font());
+        QVERIFY2(label->sizeHint().height() < 3 * metrics.height(), name);
+        QVERIFY2(label->sizeHint().width() >= metrics.horizontalAdvance(label->text()), name);
+    }
+    QCOMPARE(text(window, "label_serialId"), "Серийный номер: " + image);
+    QCOMPARE(text(window, "label_gateway"), QStringLiteral("&lt;192.168.1.1&gt;"));
+
+    QLabel *header = child<QLabel>(window, "label_someText1");
+    QVERIFY(header->sizeHint().width() < QFontMetrics(header->font()).horizontalAdvance(header->text()));
 }
 
 void TestMainWindow::dhcpModeAtStartRunsCheckBoxSlotOnce()
