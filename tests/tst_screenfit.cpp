@@ -1,0 +1,143 @@
+// Screens on displays smaller than they were laid out for: a screen that fits
+// is left as it is; one that does not gets all its fonts made smaller by one
+// factor, no further than it must, also when a text grows while it is shown.
+// The test window is built like the panel's screens: nested layouts, fonts set
+// on single labels, and a style sheet that is only a comment.
+
+#include "screenfit.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <QtTest>
+
+namespace {
+
+struct TestScreen
+{
+    QWidget window;
+    QLabel *header;
+    QLabel *address;
+    QPushButton *button;
+
+    TestScreen()
+    {
+        window.setStyleSheet(QStringLiteral("/* QLabel { color: White; } */"));
+        auto *layout = new QVBoxLayout(&window);
+        header = new QLabel(QStringLiteral("Пульт оператора ПО-7"));
+        QFont large;
+        large.setPointSize(20);
+        header->setFont(large);
+        layout->addWidget(header);
+        auto *row = new QHBoxLayout;
+        address = new QLabel(QStringLiteral("192.168.1.10"));
+        button = new QPushButton(QStringLiteral("Перезагрузить"));
+        row->addWidget(address);
+        row->addWidget(button);
+        layout->addLayout(row);
+    }
+
+    QSize needed() const { return window.minimumSizeHint(); }
+};
+
+bool fits(const QSize &needed, const QSize &display)
+{
+    return needed.width() <= display.width() && needed.height() <= display.height();
+}
+
+// The display of the width the unfitted screen needs, less the given pixels.
+QSize narrowerBy(int pixels)
+{
+    TestScreen probe;
+    return QSize(probe.needed().width() - pixels, 2000);
+}
+
+void showAndSettle(QWidget &window)
+{
+    window.show();
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+}
+
+} // namespace
+
+class TestScreenFit : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void screenThatFitsIsLeftAlone();
+    void screenTooLargeShrinksAllFontsByOneFactorAsLittleAsItMust();
+    void growingTextShrinksTheScreenAgain();
+};
+
+void TestScreenFit::screenThatFitsIsLeftAlone()
+{
+    TestScreen reference;
+    const QSize display = reference.needed();
+    ScreenFit fit(nullptr, display);
+    fit.install();
+    TestScreen screen;
+    showAndSettle(screen.window);
+    QCOMPARE(fit.factorOf(&screen.window), 1.0);
+    QCOMPARE(screen.header->font(), reference.header->font());
+    QCOMPARE(screen.address->font(), reference.address->font());
+    QVERIFY(!screen.address->testAttribute(Qt::WA_SetFont));
+}
+
+void TestScreenFit::screenTooLargeShrinksAllFontsByOneFactorAsLittleAsItMust()
+{
+    TestScreen reference;
+    const QSize display = narrowerBy(60);
+    ScreenFit fit(nullptr, display);
+    fit.install();
+    TestScreen screen;
+    showAndSettle(screen.window);
+
+    const qreal factor = fit.factorOf(&screen.window);
+    QVERIFY2(factor < 1.0 && factor >= ScreenFit::SMALLEST_FACTOR, qPrintable(QString::number(factor)));
+    QVERIFY(fits(screen.needed(), display));
+    QVERIFY(screen.window.width() <= display.width());
+    for (QWidget *widget : {static_cast<QWidget *>(screen.header), static_cast<QWidget *>(screen.address),
+                            static_cast<QWidget *>(screen.button)}) {
+        const QWidget *designed = reference.window.findChildren<QWidget *>().at(
+            screen.window.findChildren<QWidget *>().indexOf(widget));
+        QCOMPARE(widget->font().pointSizeF(), designed->font().pointSizeF() * factor);
+        QCOMPARE(widget->font().family(), designed->font().family());
+    }
+
+    // One hundredth larger would not have fitted.
+    TestScreen larger;
+    const qreal next = factor + 0.01;
+    for (QWidget *widget : larger.window.findChildren<QWidget *>()) {
+        QFont font = widget->font();
+        font.setPointSizeF(font.pointSizeF() * next);
+        widget->setFont(font);
+    }
+    QVERIFY(!fits(larger.needed(), display));
+}
+
+void TestScreenFit::growingTextShrinksTheScreenAgain()
+{
+    const QSize display = narrowerBy(60);
+    ScreenFit fit(nullptr, display);
+    fit.install();
+    TestScreen screen;
+    showAndSettle(screen.window);
+    const qreal before = fit.factorOf(&screen.window);
+
+    screen.address->setText(QStringLiteral("255.255.255.255 255.255.255.255"));
+    QTRY_VERIFY(fit.factorOf(&screen.window) < before);
+    QTRY_VERIFY(fits(screen.needed(), display));
+    QTRY_VERIFY(screen.address->width() >= screen.address->minimumSizeHint().width());
+
+    // Shorter again: the fonts stay as they are, they do not jump back.
+    const qreal shrunk = fit.factorOf(&screen.window);
+    screen.address->setText(QStringLiteral("10.0.0.1"));
+    QTest::qWait(50);
+    QCOMPARE(fit.factorOf(&screen.window), shrunk);
+}
+
+QTEST_MAIN(TestScreenFit)
+#include "tst_screenfit.moc"
