@@ -1,6 +1,7 @@
 #include "screenfit.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QEvent>
 #include <QLayout>
 #include <QScreen>
@@ -21,17 +22,24 @@ QWidget *screenWidget(QObject *object)
 // The minimum size hint, not the size hint: the size hint also counts the
 // stretchable gaps of the layouts at their preferred size, which the display
 // does not have to give; below the minimum a text or a control is cut.
+bool fitsInto(const QWidget *window, const QSize &room)
+{
+    const QSize needed = window->minimumSizeHint();
+    return needed.width() <= room.width() && needed.height() <= room.height();
+}
+
 // A layout computes its hints anew only when it was told its items changed;
 // the nested ones learn of a changed font only when the window is laid out
-// again, which happens after a return to the event loop.
-bool fitsInto(QWidget *window, const QSize &room)
+// again, after a return to the event loop. Only for trials: each invalidated
+// layout asks to be laid out again, which reaches the window and this filter,
+// so doing it on every layout request would never let the window rest.
+bool fitsAfterFontChange(QWidget *window, const QSize &room)
 {
     for (QLayout *layout : window->findChildren<QLayout *>()) {
         if (layout->parentWidget() && layout->parentWidget()->window() == window)
             layout->invalidate();
     }
-    const QSize needed = window->minimumSizeHint();
-    return needed.width() <= room.width() && needed.height() <= room.height();
+    return fitsInto(window, room);
 }
 
 QFont scaledFont(const QFont &designed, qreal factor)
@@ -96,12 +104,14 @@ void ScreenFit::fit(QWidget *window)
         while (tooLarge - fitting > 1) {
             const int middle = (fitting + tooLarge) / 2;
             applyFactor(fitted, middle / 100.0);
-            if (fitsInto(window, room))
+            if (fitsAfterFontChange(window, room))
                 fitting = middle;
             else
                 tooLarge = middle;
         }
         applyFactor(fitted, fitting / 100.0);
+        qDebug("ScreenFit::fit() window[%s] display[%dx%d] fonts at [%.2f]", window->metaObject()->className(),
+               room.width(), room.height(), fitted.factor);
     }
 
     // The layout raised the window to its old minimum when it was shown; on the

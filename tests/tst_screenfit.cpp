@@ -6,6 +6,7 @@
 
 #include "screenfit.h"
 
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -30,12 +31,13 @@ struct TestScreen
         large.setPointSize(20);
         header->setFont(large);
         layout->addWidget(header);
-        auto *row = new QHBoxLayout;
+        auto *group = new QGroupBox(QStringLiteral("IP адрес"));
+        auto *row = new QHBoxLayout(group);
         address = new QLabel(QStringLiteral("192.168.1.10"));
         button = new QPushButton(QStringLiteral("Перезагрузить"));
         row->addWidget(address);
         row->addWidget(button);
-        layout->addLayout(row);
+        layout->addWidget(group);
     }
 
     QSize needed() const { return window.minimumSizeHint(); }
@@ -58,6 +60,27 @@ void showAndSettle(QWidget &window)
     window.show();
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents();
+}
+
+// Layout requests of any widget of the window while the test waits.
+int layoutRequestsWithin(QWidget *window, int ms)
+{
+    struct Counter : QObject
+    {
+        QWidget *window;
+        int requests = 0;
+        bool eventFilter(QObject *watched, QEvent *event) override
+        {
+            if (event->type() == QEvent::LayoutRequest && watched->isWidgetType()
+                && static_cast<QWidget *>(watched)->window() == window)
+                ++requests;
+            return false;
+        }
+    } counter;
+    counter.window = window;
+    qApp->installEventFilter(&counter);
+    QTest::qWait(ms);
+    return counter.requests;
 }
 
 } // namespace
@@ -131,6 +154,10 @@ void TestScreenFit::growingTextShrinksTheScreenAgain()
     QTRY_VERIFY(fit.factorOf(&screen.window) < before);
     QTRY_VERIFY(fits(screen.needed(), display));
     QTRY_VERIFY(screen.address->width() >= screen.address->minimumSizeHint().width());
+
+    // Settled: a fitted window does not keep laying itself out.
+    const int requests = layoutRequestsWithin(&screen.window, 300);
+    QVERIFY2(requests < 10, qPrintable(QStringLiteral("%1 layout requests in 300 ms").arg(requests)));
 
     // Shorter again: the fonts stay as they are, they do not jump back.
     const qreal shrunk = fit.factorOf(&screen.window);
