@@ -99,6 +99,7 @@ void ScreenFit::fit(QWidget *window)
         // fonts never need more room, so halving the range finds it in a few
         // trials.
         FittedWindow &fitted = fittedWindow(window);
+        const qreal before = fitted.factor;
         int fitting = qRound(SMALLEST_FACTOR * 100);
         int tooLarge = qRound(fitted.factor * 100);
         while (tooLarge - fitting > 1) {
@@ -110,8 +111,9 @@ void ScreenFit::fit(QWidget *window)
                 tooLarge = middle;
         }
         applyFactor(fitted, fitting / 100.0);
-        qDebug("ScreenFit::fit() window[%s] display[%dx%d] fonts at [%.2f]", window->metaObject()->className(),
-               room.width(), room.height(), fitted.factor);
+        if (!qFuzzyCompare(fitted.factor, before))
+            qDebug("ScreenFit::fit() window[%s] display[%dx%d] fonts at [%.2f]",
+                   window->metaObject()->className(), room.width(), room.height(), fitted.factor);
     }
 
     // The layout raised the window to its old minimum when it was shown; on the
