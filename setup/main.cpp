@@ -1,6 +1,7 @@
 #include "configuration.h"
 #include "kbdcursor.h"
 #include "mainwindow.h"
+#include "screenfit.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -35,6 +36,16 @@ int runSettingsScreen(int argc, char *argv[])
     qputenv("QT_QPA_PLATFORM", "eglfs");
     QApplication application(argc, argv);
     Configuration::instation()->initNetwork();
+
+    // The screens are laid out for 1024 x 600 and up at 140 dpi; on a smaller
+    // display they shrink their fonts to fit, each screen as far as it must.
+    // Not through a lower QT_FONT_DPI or another QT_SCALE_FACTOR: the browser
+    // started from here inherits this environment and must render its page as
+    // on every other panel, and the display's size is known only once the
+    // application is up, after Qt has read those variables. Scaling would also
+    // shrink the frames, the check box and the pointer's arrow, not only texts.
+    ScreenFit *screenFit = new ScreenFit(&application);
+    screenFit->install();
 
     // Declared after the application, so it is destroyed before it, once the
     // console is back in text mode.

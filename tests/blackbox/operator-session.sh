@@ -7,12 +7,14 @@
 #
 # With "x11" as fourth argument the same session runs as the demo does on a
 # desktop: panel-setup in an X window ("-platform xcb"), typed at through X.
+# The fifth argument is the display's size, 1024x600 unless given.
 #
-# Usage: operator-session.sh PANEL_SETUP PANEL_OPERATOR SHOTS_DIR [x11]
+# Usage: operator-session.sh PANEL_SETUP PANEL_OPERATOR SHOTS_DIR [eglfs|x11 [WIDTHxHEIGHT]]
 source "$(dirname "$0")/lib.sh" "$1"
 readonly OPERATOR=$2
 readonly SHOTS=$3
 readonly PLATFORM=${4:-eglfs}
+readonly DISPLAY_SIZE=${5:-1024x600}
 rm -rf "$SHOTS"
 mkdir -p "$SHOTS"
 
@@ -20,7 +22,7 @@ mkdir -p "$SHOTS"
 # /tmp is shared with the host and with parallel runs: let Xvfb pick a free
 # display number and tell it through a pipe.
 exec {display_fd}> "$DEVICE/display"
-Xvfb -displayfd "$display_fd" -screen 0 1024x600x24 -nolisten tcp -nolisten unix-abstract \
+Xvfb -displayfd "$display_fd" -screen 0 "${DISPLAY_SIZE}x24" -nolisten tcp -nolisten unix-abstract \
     > "$SHOTS/xvfb.log" 2>&1 &
 xvfb=$!
 exec {display_fd}>&-
@@ -56,7 +58,7 @@ printf 'Пульт оператора\nЛиния 2, участок сборки
 printf 'PNL-0042\n' > "$DEVICE/serial"
 settings browser_start_command="\"$PANEL_SANDBOX_BROWSER\"" dhcp_enable=false \
     ip_address='"192.168.1.10"' ip_mask='"255.255.255.0"' ip_gateway='"192.168.1.1"' \
-    serial_id_file_path="\"$DEVICE/serial\"" show_cmd_button=false
+    serial_id_file_path="\"$DEVICE/serial\"" show_cmd_button=true
 clear_recorded
 
 QT_QPA_EGLFS_INTEGRATION=eglfs_x11 QT_QPA_EGLFS_NO_LIBINPUT=1 \
