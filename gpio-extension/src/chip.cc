@@ -25,19 +25,6 @@ bool parseNumber(const std::string &text, unsigned long long &number)
     return true;
 }
 
-// A method or accessor callback that V8 only calls with a `Chip` receiver, so
-// that Unwrap never sees a foreign object (V8 throws "Illegal invocation").
-v8::Local<v8::FunctionTemplate> method(Nan::FunctionCallback callback, v8::Local<v8::FunctionTemplate> owner)
-{
-    return Nan::New<v8::FunctionTemplate>(callback, v8::Local<v8::Value>(), Nan::New<v8::Signature>(owner));
-}
-
-void addGetter(v8::Local<v8::FunctionTemplate> owner, const char *name, Nan::FunctionCallback callback)
-{
-    owner->PrototypeTemplate()->SetAccessorProperty(Nan::New(name).ToLocalChecked(), method(callback, owner),
-                                                    v8::Local<v8::FunctionTemplate>(), v8::ReadOnly);
-}
-
 } // namespace
 
 NAN_MODULE_INIT(Chip::Init)
@@ -46,15 +33,15 @@ NAN_MODULE_INIT(Chip::Init)
     tpl->SetClassName(Nan::New("Chip").ToLocalChecked());
     tpl->InstanceTemplate()->SetInternalFieldCount(1);
 
-    addGetter(tpl, "name", GetName);
-    addGetter(tpl, "label", GetLabel);
-    addGetter(tpl, "numLines", GetNumLines);
-    addGetter(tpl, "closed", GetClosed);
-    Nan::SetPrototypeTemplate(tpl, "getLine", method(GetLine, tpl));
-    Nan::SetPrototypeTemplate(tpl, "findLine", method(FindLine, tpl));
-    Nan::SetPrototypeTemplate(tpl, "close", method(Close, tpl));
-
     _template.Reset(tpl);
+    gpio::setGetter<_template, GetName>("name");
+    gpio::setGetter<_template, GetLabel>("label");
+    gpio::setGetter<_template, GetNumLines>("numLines");
+    gpio::setGetter<_template, GetClosed>("closed");
+    gpio::setMethod<_template, GetLine>("getLine");
+    gpio::setMethod<_template, FindLine>("findLine");
+    gpio::setMethod<_template, Close>("close");
+
     Nan::Set(target, Nan::New("Chip").ToLocalChecked(), Nan::GetFunction(tpl).ToLocalChecked());
 }
 

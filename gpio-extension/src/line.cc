@@ -7,20 +7,10 @@
 
 #include <cerrno>
 
+Nan::Persistent<v8::FunctionTemplate> Line::_template;
 Nan::Persistent<v8::Function> Line::_constructor;
 
 namespace {
-
-v8::Local<v8::FunctionTemplate> method(Nan::FunctionCallback callback, v8::Local<v8::FunctionTemplate> owner)
-{
-    return Nan::New<v8::FunctionTemplate>(callback, v8::Local<v8::Value>(), Nan::New<v8::Signature>(owner));
-}
-
-void addGetter(v8::Local<v8::FunctionTemplate> owner, const char *name, Nan::FunctionCallback callback)
-{
-    owner->PrototypeTemplate()->SetAccessorProperty(Nan::New(name).ToLocalChecked(), method(callback, owner),
-                                                    v8::Local<v8::FunctionTemplate>(), v8::ReadOnly);
-}
 
 void setText(v8::Local<v8::Object> object, const char *key, const char *text)
 {
@@ -52,15 +42,16 @@ NAN_MODULE_INIT(Line::Init)
     tpl->SetClassName(Nan::New("Line").ToLocalChecked());
     tpl->InstanceTemplate()->SetInternalFieldCount(1);
 
-    addGetter(tpl, "offset", GetOffset);
-    addGetter(tpl, "chip", GetChip);
-    addGetter(tpl, "requested", GetRequested);
-    Nan::SetPrototypeTemplate(tpl, "info", method(Info, tpl));
-    Nan::SetPrototypeTemplate(tpl, "requestInput", method(RequestInput, tpl));
-    Nan::SetPrototypeTemplate(tpl, "requestOutput", method(RequestOutput, tpl));
-    Nan::SetPrototypeTemplate(tpl, "getValue", method(GetValue, tpl));
-    Nan::SetPrototypeTemplate(tpl, "setValue", method(SetValue, tpl));
-    Nan::SetPrototypeTemplate(tpl, "release", method(Release, tpl));
+    _template.Reset(tpl);
+    gpio::setGetter<_template, GetOffset>("offset");
+    gpio::setGetter<_template, GetChip>("chip");
+    gpio::setGetter<_template, GetRequested>("requested");
+    gpio::setMethod<_template, Info>("info");
+    gpio::setMethod<_template, RequestInput>("requestInput");
+    gpio::setMethod<_template, RequestOutput>("requestOutput");
+    gpio::setMethod<_template, GetValue>("getValue");
+    gpio::setMethod<_template, SetValue>("setValue");
+    gpio::setMethod<_template, Release>("release");
 
     const v8::Local<v8::Function> constructor = Nan::GetFunction(tpl).ToLocalChecked();
     _constructor.Reset(constructor);

@@ -37,6 +37,7 @@ private:
     static NAN_METHOD(SetValue);
     static NAN_METHOD(Release);
 
+    static Nan::Persistent<v8::FunctionTemplate> _template;
     static Nan::Persistent<v8::Function> _constructor;
 
     // The chip object stays alive as long as any of its lines: libgpiod's line
