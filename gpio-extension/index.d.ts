@@ -55,9 +55,10 @@ export interface LineInfo {
 
 /**
  * A failed system or libgpiod call. `code` is the errno name, e.g. `"ENOENT"`
- * (no such chip), `"EBUSY"` (the line is requested already), `"EINVAL"` (no
- * such line), `"EPERM"` (the line is not requested through this object, or a
- * write to an input), `"EBADF"` (the chip is closed).
+ * (no such chip), `"ENOTTY"` (the file named is not a GPIO chip), `"EBUSY"`
+ * (the line is requested already), `"EINVAL"` (no such line), `"EPERM"` (the
+ * line is not requested through this object, or a write to an input),
+ * `"EBADF"` (the chip is closed).
  * Wrong argument types throw a `TypeError` with `code` `"ERR_INVALID_ARG_TYPE"`,
  * unusable values a `TypeError` with `"ERR_INVALID_ARG_VALUE"`, and numbers out
  * of range a `RangeError` with `"ERR_OUT_OF_RANGE"`.

@@ -5,7 +5,14 @@
 
 #include <gpiod.h>
 
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 Nan::Persistent<v8::FunctionTemplate> Chip::_template;
 
@@ -23,6 +30,79 @@ bool parseNumber(const std::string &text, unsigned long long &number)
             number = number * 10 + static_cast<unsigned>(c - '0');
     }
     return true;
+}
+
+// Whether `path` is a GPIO chip's character device, by what sysfs says about
+// its device numbers, without opening it; sets errno when not. libgpiod 1.6
+// opens a path read-write before it checks it, and opening a device has
+// effects of its own: /dev/watchdog arms the hardware watchdog, which resets
+// the panel when the file is closed without the magic character.
+bool isGpioChipDevice(const std::string &path)
+{
+    struct stat status;
+    if (stat(path.c_str(), &status) < 0)
+        return false;
+    // ENOTTY, as the first GPIO ioctl on any other file would give, and as
+    // libgpiod's own check reports.
+    if (!S_ISCHR(status.st_mode)) {
+        errno = ENOTTY;
+        return false;
+    }
+    const std::string subsystem = "/sys/dev/char/" + std::to_string(major(status.st_rdev)) + ":"
+                                  + std::to_string(minor(status.st_rdev)) + "/subsystem";
+    char target[256];
+    const ssize_t length = readlink(subsystem.c_str(), target, sizeof target - 1);
+    if (length <= 0) {
+        // No such device in sysfs: not a chip either.
+        errno = ENOTTY;
+        return false;
+    }
+    target[length] = '\0';
+    // A link such as "../../../bus/gpio".
+    const char *slash = std::strrchr(target, '/');
+    if (std::strcmp(slash ? slash + 1 : target, "gpio") == 0)
+        return true;
+    errno = ENOTTY;
+    return false;
+}
+
+gpiod_chip *openPath(const std::string &path)
+{
+    return isGpioChipDevice(path) ? gpiod_chip_open(path.c_str()) : nullptr;
+}
+
+int isChipDeviceName(const struct dirent *entry)
+{
+    return std::strncmp(entry->d_name, "gpiochip", 8) == 0;
+}
+
+// The first chip, in the order of the device names, whose label is `label`.
+// Without one errno is ENOENT, or the error of a chip that could not be
+// opened (EACCES), which may have been the one.
+gpiod_chip *openByLabel(const std::string &label)
+{
+    struct dirent **entries;
+    const int count = scandir("/dev", &entries, isChipDeviceName, alphasort);
+    if (count < 0)
+        return nullptr;
+    gpiod_chip *found = nullptr;
+    int error = ENOENT;
+    for (int i = 0; i < count; ++i) {
+        if (!found) {
+            gpiod_chip *chip = openPath(std::string("/dev/") + entries[i]->d_name);
+            if (!chip && errno != ENOTTY && errno != ENOENT)
+                error = errno;
+            if (chip && label == gpiod_chip_label(chip))
+                found = chip;
+            else if (chip)
+                gpiod_chip_close(chip);
+        }
+        std::free(entries[i]);
+    }
+    std::free(entries);
+    if (!found)
+        errno = error;
+    return found;
 }
 
 } // namespace
@@ -53,7 +133,7 @@ gpiod_chip *Chip::open(v8::Local<v8::Value> id, std::string &description)
         if (!gpio::readIndex(id, "chip", number))
             return nullptr;
         description = "gpiochip" + std::to_string(number);
-        chip = gpiod_chip_open_by_number(number);
+        chip = openPath("/dev/" + description);
     } else if (id->IsString()) {
         std::string text;
         if (!gpio::readString(id, "chip", text))
@@ -65,19 +145,19 @@ gpiod_chip *Chip::open(v8::Local<v8::Value> id, std::string &description)
         description = "'" + text + "'";
         unsigned long long number;
         if (text.find('/') != std::string::npos) {
-            chip = gpiod_chip_open(text.c_str());
+            chip = openPath(text);
         } else if (parseNumber(text, number)) {
             if (number <= 0xffffffffULL)
-                chip = gpiod_chip_open_by_number(static_cast<unsigned int>(number));
+                chip = openPath("/dev/gpiochip" + std::to_string(number));
             else
                 errno = ENOENT;
         } else {
             // Device names and labels do not overlap in practice ("gpiochip0"
             // against "pinctrl-bcm2835"); the name is tried first because it
             // needs no scan of every chip.
-            chip = gpiod_chip_open_by_name(text.c_str());
+            chip = openPath("/dev/" + text);
             if (!chip && errno == ENOENT)
-                chip = gpiod_chip_open_by_label(text.c_str());
+                chip = openByLabel(text);
         }
     } else {
         gpio::throwArgumentTypeError("chip must be a number, a path, a name or a label");
