@@ -1,7 +1,9 @@
 #include "chip.h"
 
 #include "line.h"
+#include "lines.h"
 #include "support.h"
+#include "watcher.h"
 
 #include <gpiod.h>
 
@@ -10,6 +12,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -119,10 +122,13 @@ NAN_MODULE_INIT(Chip::Init)
     gpio::setGetter<_template, GetNumLines>("numLines");
     gpio::setGetter<_template, GetClosed>("closed");
     gpio::setMethod<_template, GetLine>("getLine");
+    gpio::setMethod<_template, GetLines>("getLines");
     gpio::setMethod<_template, FindLine>("findLine");
     gpio::setMethod<_template, Close>("close");
 
     Nan::Set(target, Nan::New("Chip").ToLocalChecked(), Nan::GetFunction(tpl).ToLocalChecked());
+    // Reached through getLines() only: the exports stay as they are.
+    Lines::Init();
 }
 
 gpiod_chip *Chip::open(v8::Local<v8::Value> id, std::string &description)
@@ -188,8 +194,17 @@ Chip::~Chip()
     close();
 }
 
+void Chip::removeWatcher(gpio::EdgeWatcher *watcher)
+{
+    _watchers.erase(std::remove(_watchers.begin(), _watchers.end(), watcher), _watchers.end());
+}
+
 void Chip::close()
 {
+    // Events stop first: libuv must let go of the descriptors before they close.
+    const std::vector<gpio::EdgeWatcher *> watchers = _watchers;
+    for (gpio::EdgeWatcher *watcher : watchers)
+        watcher->stop();
     // Closing the handle releases every line requested through it.
     if (_chip)
         gpiod_chip_close(_chip);
@@ -242,6 +257,13 @@ NAN_METHOD(Chip::GetLine)
     v8::Local<v8::Object> line;
     if (Line::create(info.This(), info[0]).ToLocal(&line))
         info.GetReturnValue().Set(line);
+}
+
+NAN_METHOD(Chip::GetLines)
+{
+    v8::Local<v8::Object> lines;
+    if (Lines::create(info.This(), info[0]).ToLocal(&lines))
+        info.GetReturnValue().Set(lines);
 }
 
 NAN_METHOD(Chip::FindLine)

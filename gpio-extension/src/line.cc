@@ -2,6 +2,7 @@
 
 #include "chip.h"
 #include "support.h"
+#include "watcher.h"
 
 #include <gpiod.h>
 
@@ -52,8 +53,12 @@ NAN_MODULE_INIT(Line::Init)
     gpio::setMethod<_template, GetValue>("getValue");
     gpio::setMethod<_template, SetValue>("setValue");
     gpio::setMethod<_template, Release>("release");
+    gpio::setMethod<_template, RequestEvents>("requestEvents");
+    gpio::setMethod<_template, Ref>("ref");
+    gpio::setMethod<_template, Unref>("unref");
 
     const v8::Local<v8::Function> constructor = Nan::GetFunction(tpl).ToLocalChecked();
+    gpio::inheritEventEmitter(constructor);
     _constructor.Reset(constructor);
     Nan::Set(target, Nan::New("Line").ToLocalChecked(), constructor);
 }
@@ -76,6 +81,7 @@ Line::~Line()
 {
     // A line dropped without release() is released here, unless the chip's
     // close already did so and freed the handle.
+    stopWatching();
     if (_requested && _chip->handle())
         gpiod_line_release(_line);
     _chipObject.Reset();
@@ -84,6 +90,13 @@ Line::~Line()
 std::string Line::describe() const
 {
     return "line " + std::to_string(_offset) + " of " + _chip->name();
+}
+
+void Line::stopWatching()
+{
+    if (_watcher)
+        _watcher->dispose();
+    _watcher = nullptr;
 }
 
 bool Line::checkChipOpen() const
@@ -238,7 +251,51 @@ NAN_METHOD(Line::Release)
     // Releasing a line this object does not hold does nothing, so that cleanup
     // code may call release() whatever happened before.
     Line *self = Unwrap<Line>(info.This());
+    self->stopWatching();
     if (self->_requested && self->_chip->handle())
         gpiod_line_release(self->_line);
     self->_requested = false;
+}
+
+NAN_METHOD(Line::RequestEvents)
+{
+    Line *self = Unwrap<Line>(info.This());
+    gpio::EventSettings settings;
+    if (!gpio::readEventOptions(info[0], settings) || !self->checkChipOpen())
+        return;
+    if (!gpio::requestEventLines({self->_line}, settings)) {
+        const int error = errno;
+        gpio::throwSystemError(error, "cannot request " + self->describe() + " for events");
+        return;
+    }
+    self->_requested = true;
+    self->stopWatching();
+    self->_watcher = new gpio::EdgeWatcher(self, self->_chip, {self->_line}, settings, self->_referenced);
+    if (!self->_watcher->start()) {
+        const int error = errno;
+        self->stopWatching();
+        gpiod_line_release(self->_line);
+        self->_requested = false;
+        gpio::throwSystemError(error, "cannot watch the events of " + self->describe());
+        return;
+    }
+    info.GetReturnValue().Set(info.This());
+}
+
+NAN_METHOD(Line::Ref)
+{
+    Line *self = Unwrap<Line>(info.This());
+    self->_referenced = true;
+    if (self->_watcher)
+        self->_watcher->setReferenced(true);
+    info.GetReturnValue().Set(info.This());
+}
+
+NAN_METHOD(Line::Unref)
+{
+    Line *self = Unwrap<Line>(info.This());
+    self->_referenced = false;
+    if (self->_watcher)
+        self->_watcher->setReferenced(false);
+    info.GetReturnValue().Set(info.This());
 }
