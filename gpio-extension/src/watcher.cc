@@ -270,12 +270,13 @@ void EdgeWatcher::onReadable(uv_poll_t *handle, int status, int)
     EdgeWatcher *self = source->watcher;
     if (self->_stopped)
         return;
-    if (status < 0) {
+    // libuv reports an error condition of the descriptor (a chip that went
+    // away) as EBADF; reading says what it is, after the events still queued.
+    self->readEvents();
+    if (status < 0 && !self->_stopped) {
         Nan::HandleScope scope;
         self->fail(-status, source);
-        return;
     }
-    self->readEvents();
 }
 
 void EdgeWatcher::readEvents()
