@@ -23,9 +23,12 @@ constexpr size_t READ_BATCH = 64;
 // A day: anything longer is a mistake, not a debounce time.
 constexpr double MAX_DEBOUNCE_MS = 86400000;
 
+// Internalized, as property names and the event names are: found in V8's
+// string table rather than made anew for each event.
 v8::Local<v8::String> text(const char *value)
 {
-    return Nan::New(value).ToLocalChecked();
+    return v8::String::NewFromUtf8(v8::Isolate::GetCurrent(), value, v8::NewStringType::kInternalized)
+        .ToLocalChecked();
 }
 
 } // namespace
