@@ -1,11 +1,21 @@
 #include "chip.h"
 
 #include "line.h"
+#include "lines.h"
 #include "support.h"
+#include "watcher.h"
 
 #include <gpiod.h>
 
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 Nan::Persistent<v8::FunctionTemplate> Chip::_template;
 
@@ -25,17 +35,77 @@ bool parseNumber(const std::string &text, unsigned long long &number)
     return true;
 }
 
-// A method or accessor callback that V8 only calls with a `Chip` receiver, so
-// that Unwrap never sees a foreign object (V8 throws "Illegal invocation").
-v8::Local<v8::FunctionTemplate> method(Nan::FunctionCallback callback, v8::Local<v8::FunctionTemplate> owner)
+// Whether `path` is a GPIO chip's character device, by what sysfs says about
+// its device numbers, without opening it; sets errno when not. libgpiod 1.6
+// opens a path read-write before it checks it, and opening a device has
+// effects of its own: /dev/watchdog arms the hardware watchdog, which resets
+// the panel when the file is closed without the magic character.
+bool isGpioChipDevice(const std::string &path)
 {
-    return Nan::New<v8::FunctionTemplate>(callback, v8::Local<v8::Value>(), Nan::New<v8::Signature>(owner));
+    struct stat status;
+    if (stat(path.c_str(), &status) < 0)
+        return false;
+    // ENOTTY, as the first GPIO ioctl on any other file would give, and as
+    // libgpiod's own check reports.
+    if (!S_ISCHR(status.st_mode)) {
+        errno = ENOTTY;
+        return false;
+    }
+    const std::string subsystem = "/sys/dev/char/" + std::to_string(major(status.st_rdev)) + ":"
+                                  + std::to_string(minor(status.st_rdev)) + "/subsystem";
+    char target[256];
+    const ssize_t length = readlink(subsystem.c_str(), target, sizeof target - 1);
+    if (length <= 0) {
+        // No such device in sysfs: not a chip either.
+        errno = ENOTTY;
+        return false;
+    }
+    target[length] = '\0';
+    // A link such as "../../../bus/gpio".
+    const char *slash = std::strrchr(target, '/');
+    if (std::strcmp(slash ? slash + 1 : target, "gpio") == 0)
+        return true;
+    errno = ENOTTY;
+    return false;
 }
 
-void addGetter(v8::Local<v8::FunctionTemplate> owner, const char *name, Nan::FunctionCallback callback)
+gpiod_chip *openPath(const std::string &path)
 {
-    owner->PrototypeTemplate()->SetAccessorProperty(Nan::New(name).ToLocalChecked(), method(callback, owner),
-                                                    v8::Local<v8::FunctionTemplate>(), v8::ReadOnly);
+    return isGpioChipDevice(path) ? gpiod_chip_open(path.c_str()) : nullptr;
+}
+
+int isChipDeviceName(const struct dirent *entry)
+{
+    return std::strncmp(entry->d_name, "gpiochip", 8) == 0;
+}
+
+// The first chip, in the order of the device names, whose label is `label`.
+// Without one errno is ENOENT, or the error of a chip that could not be
+// opened (EACCES), which may have been the one.
+gpiod_chip *openByLabel(const std::string &label)
+{
+    struct dirent **entries;
+    const int count = scandir("/dev", &entries, isChipDeviceName, alphasort);
+    if (count < 0)
+        return nullptr;
+    gpiod_chip *found = nullptr;
+    int error = ENOENT;
+    for (int i = 0; i < count; ++i) {
+        if (!found) {
+            gpiod_chip *chip = openPath(std::string("/dev/") + entries[i]->d_name);
+            if (!chip && errno != ENOTTY && errno != ENOENT)
+                error = errno;
+            if (chip && label == gpiod_chip_label(chip))
+                found = chip;
+            else if (chip)
+                gpiod_chip_close(chip);
+        }
+        std::free(entries[i]);
+    }
+    std::free(entries);
+    if (!found)
+        errno = error;
+    return found;
 }
 
 } // namespace
@@ -46,16 +116,19 @@ NAN_MODULE_INIT(Chip::Init)
     tpl->SetClassName(Nan::New("Chip").ToLocalChecked());
     tpl->InstanceTemplate()->SetInternalFieldCount(1);
 
-    addGetter(tpl, "name", GetName);
-    addGetter(tpl, "label", GetLabel);
-    addGetter(tpl, "numLines", GetNumLines);
-    addGetter(tpl, "closed", GetClosed);
-    Nan::SetPrototypeTemplate(tpl, "getLine", method(GetLine, tpl));
-    Nan::SetPrototypeTemplate(tpl, "findLine", method(FindLine, tpl));
-    Nan::SetPrototypeTemplate(tpl, "close", method(Close, tpl));
-
     _template.Reset(tpl);
+    gpio::setGetter<_template, GetName>("name");
+    gpio::setGetter<_template, GetLabel>("label");
+    gpio::setGetter<_template, GetNumLines>("numLines");
+    gpio::setGetter<_template, GetClosed>("closed");
+    gpio::setMethod<_template, GetLine>("getLine");
+    gpio::setMethod<_template, GetLines>("getLines");
+    gpio::setMethod<_template, FindLine>("findLine");
+    gpio::setMethod<_template, Close>("close");
+
     Nan::Set(target, Nan::New("Chip").ToLocalChecked(), Nan::GetFunction(tpl).ToLocalChecked());
+    // Reached through getLines() only: the exports stay as they are.
+    Lines::Init();
 }
 
 gpiod_chip *Chip::open(v8::Local<v8::Value> id, std::string &description)
@@ -66,7 +139,7 @@ gpiod_chip *Chip::open(v8::Local<v8::Value> id, std::string &description)
         if (!gpio::readIndex(id, "chip", number))
             return nullptr;
         description = "gpiochip" + std::to_string(number);
-        chip = gpiod_chip_open_by_number(number);
+        chip = openPath("/dev/" + description);
     } else if (id->IsString()) {
         std::string text;
         if (!gpio::readString(id, "chip", text))
@@ -78,19 +151,19 @@ gpiod_chip *Chip::open(v8::Local<v8::Value> id, std::string &description)
         description = "'" + text + "'";
         unsigned long long number;
         if (text.find('/') != std::string::npos) {
-            chip = gpiod_chip_open(text.c_str());
+            chip = openPath(text);
         } else if (parseNumber(text, number)) {
             if (number <= 0xffffffffULL)
-                chip = gpiod_chip_open_by_number(static_cast<unsigned int>(number));
+                chip = openPath("/dev/gpiochip" + std::to_string(number));
             else
                 errno = ENOENT;
         } else {
             // Device names and labels do not overlap in practice ("gpiochip0"
             // against "pinctrl-bcm2835"); the name is tried first because it
             // needs no scan of every chip.
-            chip = gpiod_chip_open_by_name(text.c_str());
+            chip = openPath("/dev/" + text);
             if (!chip && errno == ENOENT)
-                chip = gpiod_chip_open_by_label(text.c_str());
+                chip = openByLabel(text);
         }
     } else {
         gpio::throwArgumentTypeError("chip must be a number, a path, a name or a label");
@@ -121,8 +194,17 @@ Chip::~Chip()
     close();
 }
 
+void Chip::removeWatcher(gpio::EdgeWatcher *watcher)
+{
+    _watchers.erase(std::remove(_watchers.begin(), _watchers.end(), watcher), _watchers.end());
+}
+
 void Chip::close()
 {
+    // Events stop first: libuv must let go of the descriptors before they close.
+    const std::vector<gpio::EdgeWatcher *> watchers = _watchers;
+    for (gpio::EdgeWatcher *watcher : watchers)
+        watcher->stop();
     // Closing the handle releases every line requested through it.
     if (_chip)
         gpiod_chip_close(_chip);
@@ -175,6 +257,13 @@ NAN_METHOD(Chip::GetLine)
     v8::Local<v8::Object> line;
     if (Line::create(info.This(), info[0]).ToLocal(&line))
         info.GetReturnValue().Set(line);
+}
+
+NAN_METHOD(Chip::GetLines)
+{
+    v8::Local<v8::Object> lines;
+    if (Lines::create(info.This(), info[0]).ToLocal(&lines))
+        info.GetReturnValue().Set(lines);
 }
 
 NAN_METHOD(Chip::FindLine)

@@ -4,8 +4,12 @@
 #include <nan.h>
 
 #include <string>
+#include <vector>
 
 struct gpiod_chip;
+namespace gpio {
+class EdgeWatcher;
+}
 
 class Chip : public Nan::ObjectWrap
 {
@@ -30,6 +34,11 @@ public:
     // Throws the error for a use of a closed chip if it is closed.
     bool checkOpen() const;
 
+    // The watchers of lines requested through this chip: close() stops them
+    // before the descriptors they watch are closed.
+    void addWatcher(gpio::EdgeWatcher *watcher) { _watchers.push_back(watcher); }
+    void removeWatcher(gpio::EdgeWatcher *watcher);
+
 private:
     Chip() = default;
     ~Chip() override;
@@ -41,6 +50,7 @@ private:
     static NAN_METHOD(GetNumLines);
     static NAN_METHOD(GetClosed);
     static NAN_METHOD(GetLine);
+    static NAN_METHOD(GetLines);
     static NAN_METHOD(FindLine);
     static NAN_METHOD(Close);
 
@@ -51,4 +61,5 @@ private:
     std::string _name;
     std::string _label;
     unsigned int _numLines = 0;
+    std::vector<gpio::EdgeWatcher *> _watchers;
 };

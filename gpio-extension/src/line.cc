@@ -2,25 +2,16 @@
 
 #include "chip.h"
 #include "support.h"
+#include "watcher.h"
 
 #include <gpiod.h>
 
 #include <cerrno>
 
+Nan::Persistent<v8::FunctionTemplate> Line::_template;
 Nan::Persistent<v8::Function> Line::_constructor;
 
 namespace {
-
-v8::Local<v8::FunctionTemplate> method(Nan::FunctionCallback callback, v8::Local<v8::FunctionTemplate> owner)
-{
-    return Nan::New<v8::FunctionTemplate>(callback, v8::Local<v8::Value>(), Nan::New<v8::Signature>(owner));
-}
-
-void addGetter(v8::Local<v8::FunctionTemplate> owner, const char *name, Nan::FunctionCallback callback)
-{
-    owner->PrototypeTemplate()->SetAccessorProperty(Nan::New(name).ToLocalChecked(), method(callback, owner),
-                                                    v8::Local<v8::FunctionTemplate>(), v8::ReadOnly);
-}
 
 void setText(v8::Local<v8::Object> object, const char *key, const char *text)
 {
@@ -52,17 +43,22 @@ NAN_MODULE_INIT(Line::Init)
     tpl->SetClassName(Nan::New("Line").ToLocalChecked());
     tpl->InstanceTemplate()->SetInternalFieldCount(1);
 
-    addGetter(tpl, "offset", GetOffset);
-    addGetter(tpl, "chip", GetChip);
-    addGetter(tpl, "requested", GetRequested);
-    Nan::SetPrototypeTemplate(tpl, "info", method(Info, tpl));
-    Nan::SetPrototypeTemplate(tpl, "requestInput", method(RequestInput, tpl));
-    Nan::SetPrototypeTemplate(tpl, "requestOutput", method(RequestOutput, tpl));
-    Nan::SetPrototypeTemplate(tpl, "getValue", method(GetValue, tpl));
-    Nan::SetPrototypeTemplate(tpl, "setValue", method(SetValue, tpl));
-    Nan::SetPrototypeTemplate(tpl, "release", method(Release, tpl));
+    _template.Reset(tpl);
+    gpio::setGetter<_template, GetOffset>("offset");
+    gpio::setGetter<_template, GetChip>("chip");
+    gpio::setGetter<_template, GetRequested>("requested");
+    gpio::setMethod<_template, Info>("info");
+    gpio::setMethod<_template, RequestInput>("requestInput");
+    gpio::setMethod<_template, RequestOutput>("requestOutput");
+    gpio::setMethod<_template, GetValue>("getValue");
+    gpio::setMethod<_template, SetValue>("setValue");
+    gpio::setMethod<_template, Release>("release");
+    gpio::setMethod<_template, RequestEvents>("requestEvents");
+    gpio::setMethod<_template, Ref>("ref");
+    gpio::setMethod<_template, Unref>("unref");
 
     const v8::Local<v8::Function> constructor = Nan::GetFunction(tpl).ToLocalChecked();
+    gpio::inheritEventEmitter(constructor);
     _constructor.Reset(constructor);
     Nan::Set(target, Nan::New("Line").ToLocalChecked(), constructor);
 }
@@ -85,6 +81,7 @@ Line::~Line()
 {
     // A line dropped without release() is released here, unless the chip's
     // close already did so and freed the handle.
+    stopWatching();
     if (_requested && _chip->handle())
         gpiod_line_release(_line);
     _chipObject.Reset();
@@ -93,6 +90,13 @@ Line::~Line()
 std::string Line::describe() const
 {
     return "line " + std::to_string(_offset) + " of " + _chip->name();
+}
+
+void Line::stopWatching()
+{
+    if (_watcher)
+        _watcher->dispose();
+    _watcher = nullptr;
 }
 
 bool Line::checkChipOpen() const
@@ -247,7 +251,51 @@ NAN_METHOD(Line::Release)
     // Releasing a line this object does not hold does nothing, so that cleanup
     // code may call release() whatever happened before.
     Line *self = Unwrap<Line>(info.This());
+    self->stopWatching();
     if (self->_requested && self->_chip->handle())
         gpiod_line_release(self->_line);
     self->_requested = false;
+}
+
+NAN_METHOD(Line::RequestEvents)
+{
+    Line *self = Unwrap<Line>(info.This());
+    gpio::EventSettings settings;
+    if (!gpio::readEventOptions(info[0], settings) || !self->checkChipOpen())
+        return;
+    if (!gpio::requestEventLines({self->_line}, settings)) {
+        const int error = errno;
+        gpio::throwSystemError(error, "cannot request " + self->describe() + " for events");
+        return;
+    }
+    self->_requested = true;
+    self->stopWatching();
+    self->_watcher = new gpio::EdgeWatcher(self, self->_chip, {self->_line}, settings, self->_referenced);
+    if (!self->_watcher->start()) {
+        const int error = errno;
+        self->stopWatching();
+        gpiod_line_release(self->_line);
+        self->_requested = false;
+        gpio::throwSystemError(error, "cannot watch the events of " + self->describe());
+        return;
+    }
+    info.GetReturnValue().Set(info.This());
+}
+
+NAN_METHOD(Line::Ref)
+{
+    Line *self = Unwrap<Line>(info.This());
+    self->_referenced = true;
+    if (self->_watcher)
+        self->_watcher->setReferenced(true);
+    info.GetReturnValue().Set(info.This());
+}
+
+NAN_METHOD(Line::Unref)
+{
+    Line *self = Unwrap<Line>(info.This());
+    self->_referenced = false;
+    if (self->_watcher)
+        self->_watcher->setReferenced(false);
+    info.GetReturnValue().Set(info.This());
 }

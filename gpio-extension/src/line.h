@@ -5,6 +5,9 @@
 
 struct gpiod_line;
 class Chip;
+namespace gpio {
+class EdgeWatcher;
+}
 
 class Line : public Nan::ObjectWrap
 {
@@ -25,6 +28,8 @@ private:
     bool checkRequested() const;
     bool checkChipOpen() const;
     std::string describe() const;
+    // Ends event delivery, if any, before the line is released.
+    void stopWatching();
 
     static NAN_METHOD(New);
     static NAN_METHOD(GetOffset);
@@ -36,7 +41,11 @@ private:
     static NAN_METHOD(GetValue);
     static NAN_METHOD(SetValue);
     static NAN_METHOD(Release);
+    static NAN_METHOD(RequestEvents);
+    static NAN_METHOD(Ref);
+    static NAN_METHOD(Unref);
 
+    static Nan::Persistent<v8::FunctionTemplate> _template;
     static Nan::Persistent<v8::Function> _constructor;
 
     // The chip object stays alive as long as any of its lines: libgpiod's line
@@ -49,4 +58,8 @@ private:
     // objects may stand for one line; only the one that requested it reads,
     // writes and releases it, and only its collection releases it.
     bool _requested = false;
+    // Set while the line is requested for edge events through this object.
+    gpio::EdgeWatcher *_watcher = nullptr;
+    // Whether watching keeps Node's event loop running; kept across requests.
+    bool _referenced = true;
 };

@@ -90,6 +90,28 @@ void throwArgumentRangeError(const std::string &message)
     throwWithCode(Nan::RangeError(message.c_str()), "ERR_OUT_OF_RANGE");
 }
 
+bool checkReceiver(Nan::NAN_METHOD_ARGS_TYPE info, const Nan::Persistent<v8::FunctionTemplate> &owner)
+{
+    if (info.IsConstructCall()) {
+        Nan::ThrowTypeError("a method or accessor of a GPIO object is not a constructor");
+        return false;
+    }
+    // The signature makes V8 refuse foreign receivers of plain calls already;
+    // checking again costs little and keeps Unwrap safe whatever V8 skips.
+    if (!Nan::New(owner)->HasInstance(info.This())) {
+        Nan::ThrowTypeError("Illegal invocation");
+        return false;
+    }
+    return true;
+}
+
+v8::Local<v8::FunctionTemplate> methodTemplate(Nan::FunctionCallback checked,
+                                               const Nan::Persistent<v8::FunctionTemplate> &owner)
+{
+    const v8::Local<v8::FunctionTemplate> tpl = Nan::New(owner);
+    return Nan::New<v8::FunctionTemplate>(checked, v8::Local<v8::Value>(), Nan::New<v8::Signature>(tpl));
+}
+
 bool readIndex(v8::Local<v8::Value> value, const char *name, unsigned int &index)
 {
     if (!value->IsNumber()) {

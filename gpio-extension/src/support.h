@@ -36,6 +36,38 @@ bool readLineValue(v8::Local<v8::Value> value, int &lineValue);
 // A string without NUL characters (the C library would cut it short there).
 bool readString(v8::Local<v8::Value> value, const char *name, std::string &text);
 
+// Methods and read-only accessors of the classes, added to the prototype of
+// the class whose template `owner` holds. V8 checks the receiver of a plain
+// call against the class through the method's signature, but not that of a
+// construct call: `new chip.close()` would hand the method a fresh object that
+// has no native half. Every method and accessor therefore goes through
+// checkReceiver() first, which refuses both with a TypeError.
+bool checkReceiver(Nan::NAN_METHOD_ARGS_TYPE info, const Nan::Persistent<v8::FunctionTemplate> &owner);
+
+template <const Nan::Persistent<v8::FunctionTemplate> &owner, Nan::FunctionCallback callback>
+NAN_METHOD(receiverChecked)
+{
+    if (checkReceiver(info, owner))
+        callback(info);
+}
+
+v8::Local<v8::FunctionTemplate> methodTemplate(Nan::FunctionCallback checked,
+                                               const Nan::Persistent<v8::FunctionTemplate> &owner);
+
+template <const Nan::Persistent<v8::FunctionTemplate> &owner, Nan::FunctionCallback callback>
+void setMethod(const char *name)
+{
+    Nan::SetPrototypeTemplate(Nan::New(owner), name, methodTemplate(receiverChecked<owner, callback>, owner));
+}
+
+template <const Nan::Persistent<v8::FunctionTemplate> &owner, Nan::FunctionCallback callback>
+void setGetter(const char *name)
+{
+    Nan::New(owner)->PrototypeTemplate()->SetAccessorProperty(
+        Nan::New(name).ToLocalChecked(), methodTemplate(receiverChecked<owner, callback>, owner),
+        v8::Local<v8::FunctionTemplate>(), v8::ReadOnly);
+}
+
 // What a line request is made with: the consumer name and libgpiod's request flags.
 struct RequestSettings
 {

@@ -107,3 +107,21 @@ test('the classes are constructed with new, and their methods only work on their
         }
     }
 });
+
+test('no method or accessor can be called with new', () => {
+    // The receiver of a construct call is a fresh object, not a Chip or Line.
+    for (const Class of [gpio.Chip, gpio.Line]) {
+        for (const [key, descriptor] of Object.entries(Object.getOwnPropertyDescriptors(Class.prototype))) {
+            if (key === 'constructor') {
+                continue;
+            }
+            const Method = descriptor.get ?? descriptor.value;
+            const label = `${Class.name}.prototype.${key}`;
+            assert.throws(() => new Method(), { name: 'TypeError', message: /not a constructor/ }, label);
+            assert.throws(() => new Method('gpiochip0', 0), TypeError, label);
+            assert.throws(() => Reflect.construct(Method, [], Class), TypeError, label);
+            assert.throws(() => Reflect.construct(Method, [], gpio.Chip === Class ? gpio.Line : gpio.Chip),
+                TypeError, label);
+        }
+    }
+});

@@ -3,7 +3,10 @@
 const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
 const { gpio } = require('./module');
+const { makeFifo, probeOpen } = require('./probe');
 
 const openFileCount = () => fs.readdirSync('/proc/self/fd').length;
 
@@ -39,6 +42,28 @@ test('a chip that does not exist gives ENOENT, however it is named', () => {
 test('a file that is not a GPIO chip is refused', () => {
     assertSystemError(() => new gpio.Chip('/dev/null'), 'ENOTTY', /cannot open GPIO chip '\/dev\/null'/);
     assert.throws(() => new gpio.Chip('/dev'), (error) => typeof error.code === 'string' && error.code[0] === 'E');
+});
+
+test('a path is not opened before it is known to be a GPIO chip', async () => {
+    // Opening a device may have effects of its own (a watchdog starts
+    // counting); a FIFO shows whether anything opened it.
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'gpio-probe-'));
+    try {
+        const fifo = path.join(dir, 'gpiochip0');
+        makeFifo(fifo);
+        fs.symlinkSync(fifo, path.join(dir, 'link'));
+        for (const target of [fifo, path.join(dir, 'link')]) {
+            const calls = [() => new gpio.Chip(target), () => gpio.getInstantLineValue(target, 0),
+                () => gpio.setInstantLineValue(target, 0, 1)];
+            for (const call of calls) {
+                const { opened, error } = await probeOpen(fifo, call);
+                assert.equal(opened, false, `${call} opened ${target}`);
+                assert.equal(error?.code, 'ENOTTY', `${call}: ${error?.message}`);
+            }
+        }
+    } finally {
+        fs.rmSync(dir, { recursive: true, force: true });
+    }
 });
 
 test('failed opens leave no file descriptor behind', () => {

@@ -5,6 +5,7 @@ const { execFileSync } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
+const { EventEmitter } = require('node:events');
 const { Worker } = require('node:worker_threads');
 const { gpio, modulePath } = require('./module');
 
@@ -21,10 +22,16 @@ test('exports the three functions in order, then the classes', () => {
     assert.equal(gpio.Chip.name, 'Chip');
     assert.equal(gpio.Line.name, 'Line');
     assert.deepEqual(Object.getOwnPropertyNames(gpio.Chip.prototype).sort(),
-        ['close', 'closed', 'constructor', 'findLine', 'getLine', 'label', 'name', 'numLines']);
+        ['close', 'closed', 'constructor', 'findLine', 'getLine', 'getLines', 'label', 'name', 'numLines']);
     assert.deepEqual(Object.getOwnPropertyNames(gpio.Line.prototype).sort(),
-        ['chip', 'constructor', 'getValue', 'info', 'offset', 'release', 'requestInput', 'requestOutput',
-            'requested', 'setValue']);
+        ['chip', 'constructor', 'getValue', 'info', 'offset', 'ref', 'release', 'requestEvents', 'requestInput',
+            'requestOutput', 'requested', 'setValue', 'unref']);
+});
+
+test('lines and sets of lines are event emitters', () => {
+    assert.ok(gpio.Line.prototype instanceof EventEmitter);
+    assert.equal(typeof gpio.Line.prototype.on, 'function');
+    assert.ok(!(gpio.Chip.prototype instanceof EventEmitter));
 });
 
 test('version() is the version of the libgpiod it runs with', () => {

@@ -2,7 +2,9 @@
 const { describe, test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const { gpio } = require('../module');
+const fs = require('node:fs');
 const { SimChip, collectUntil, openFileCount } = require('./gpiosim');
+const { makeFifo, probeOpen } = require('../probe');
 
 describe('Chip against gpio-sim', () => {
     let sim;
@@ -26,6 +28,37 @@ describe('Chip against gpio-sim', () => {
     test('a number past the last chip gives ENOENT', () => {
         assert.throws(() => new gpio.Chip(sim.number + 50), { code: 'ENOENT' });
         assert.throws(() => new gpio.Chip(`${sim.label}-other`), { code: 'ENOENT' });
+    });
+
+    test('a device is known to be a GPIO chip before it is opened, however it is named', async () => {
+        // Opening some devices has effects (/dev/watchdog arms the watchdog);
+        // FIFOs in /dev show whether anything opened them.
+        const number = sim.number + 40;
+        const other = '/dev/not-a-gpio-chip';
+        const numbered = `/dev/gpiochip${number}`;
+        makeFifo(other);
+        makeFifo(numbered);
+        try {
+            const cases = [
+                [other, 'not-a-gpio-chip', 'ENOTTY'], [other, other, 'ENOTTY'],
+                [numbered, number, 'ENOTTY'], [numbered, String(number), 'ENOTTY'],
+                [numbered, `gpiochip${number}`, 'ENOTTY'], [numbered, 'no-such-label', 'ENOENT'],
+            ];
+            for (const [fifo, id, code] of cases) {
+                for (const call of [() => new gpio.Chip(id), () => gpio.getInstantLineValue(id, 0)]) {
+                    const { opened, error } = await probeOpen(fifo, call);
+                    assert.equal(opened, false, `${call} with ${id} opened ${fifo}`);
+                    assert.equal(error?.code, code, `${id}: ${error?.message}`);
+                }
+            }
+            // The scan for a label passes over what is not a chip.
+            const { opened, error } = await probeOpen(numbered, () => new gpio.Chip(sim.label).close());
+            assert.equal(opened, false);
+            assert.equal(error, undefined);
+        } finally {
+            fs.rmSync(other);
+            fs.rmSync(numbered);
+        }
     });
 
     test('gets lines by offset and finds them by name', () => {
