@@ -3,7 +3,7 @@
 # Usage: source lib.sh PANEL_SETUP_BINARY
 set -u
 
-source "$(dirname "${BASH_SOURCE[0]}")/../sandboxguard.sh"
+"$(dirname "${BASH_SOURCE[0]}")/../sandbox/sandboxguard.sh" || exit 3
 source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
 readonly PANEL_SETUP_BUILT=$1

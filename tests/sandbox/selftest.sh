@@ -22,7 +22,11 @@ leftovers() { # namespaces or DHCP servers of sandboxes started by this test's s
 
 host_before=$(ip -br addr; ip route; hostname)
 
-for standin in /bin/date /sbin/hwclock /sbin/reboot; do
+guard=$(dirname "$(readlink -f "$0")")/sandboxguard.sh
+mapfile -t standins < <(grep -v -e '^#' -e '^$' "$(dirname "$(readlink -f "$0")")/standins")
+check "the stand-in list names date, hwclock and reboot" [ "${standins[*]}" = "/bin/date /sbin/hwclock /sbin/reboot" ]
+
+for standin in "${standins[@]}"; do
     "$sandbox" --recorder "$recorder" --omit-standin "$standin" -- touch "$scratch/ran" 2> "$scratch/err"
     status=$?
     check "refuses without the stand-in for $standin (status $status)" [ "$status" = 125 ]
@@ -36,6 +40,17 @@ check "eth0 inside is the sandbox's veth" grep -qx "02:50:41:4e:45:4c" <<< "$ins
 check "the network namespace differs from the host's" bash -c "! grep -qx '$(readlink /proc/self/ns/net)' <<< '$inside'"
 check "date and reboot only record" grep -qx '\["/bin/date"\]' <<< "$inside"
 check "reboot is recorded too" grep -qx '\["/sbin/reboot"\]' <<< "$inside"
+
+# The scripts' guard: refuses on the host, passes inside, and refuses again
+# inside once one stand-in is gone.
+PANEL_SANDBOX=1 PANEL_SANDBOX_RECORDER=$recorder "$guard" 2> /dev/null
+check "the guard refuses on the host, whatever the environment says" [ $? = 3 ]
+"$sandbox" --recorder "$recorder" -- "$guard"
+check "the guard passes inside the sandbox" [ $? = 0 ]
+for standin in "${standins[@]}"; do
+    "$sandbox" --recorder "$recorder" -- bash -c "umount $standin && exec $guard" 2> /dev/null
+    check "the guard refuses inside without the stand-in for $standin" [ $? = 3 ]
+done
 
 # Two at once, each with its own eth0 and DHCP server.
 for n in 1 2; do
