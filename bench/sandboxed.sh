@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the benchmarks that run panel-setup or a browser. Outside the panel
 # sandbox bench_in_sandbox runs the given command (the benchmark itself again)
 # inside it and does not return; inside, it returns once the guard has made

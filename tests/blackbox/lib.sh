@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared pieces of the black-box scripts: a scratch "device" folder with its own
 # panel-setup, settings.json and header.txt, with the assertions of checks.sh.
 # Usage: source lib.sh PANEL_SETUP_BINARY

@@ -15,6 +15,7 @@ if [ "${PANEL_SANDBOX:-}" = 1 ] && [ -n "${PANEL_SANDBOX_RECORDER:-}" ] && [ -r 
         case "$program" in
             '' | '#'*) continue ;;
         esac
+        # shellcheck disable=SC3013 # dash, Debian's sh, has -ef, as bash has
         if ! [ "$program" -ef "$PANEL_SANDBOX_RECORDER" ]; then
             covered=0
             break

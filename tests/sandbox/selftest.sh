@@ -34,6 +34,7 @@ for standin in "${standins[@]}"; do
     check "says why for $standin" grep -q "refusing to run: $standin" "$scratch/err"
 done
 
+# shellcheck disable=SC2016 # expanded by the shell inside the sandbox
 inside=$("$sandbox" --recorder "$recorder" -- bash -c \
     'cat /sys/class/net/eth0/address; readlink /proc/self/ns/net; echo $$; hostname; /bin/date; /sbin/reboot; cat "$PANEL_SANDBOX_LOG"')
 check "eth0 inside is the sandbox's veth" grep -qx "02:50:41:4e:45:4c" <<< "$inside"
