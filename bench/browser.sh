@@ -20,6 +20,7 @@ fi
 }
 source "$here/sandboxed.sh"
 # A private /tmp too, as the browser tests have: Xvfb's lock files name pids.
+# shellcheck source=/dev/null # written by CMake into the build folder
 source "$build/panel-sandbox.env"
 bench_in_sandbox "$build" "$PANEL_WITH_PRIVATE_TMP" "$0" "$build" "$rounds"
 

@@ -2,10 +2,12 @@
 # The sandbox's own promises, checked from the host: it refuses to run anything
 # when a stand-in is missing, isolates what it runs, runs several at once and
 # leaves nothing behind, also when it is interrupted.
-# Usage: selftest.sh PANEL_SANDBOX RECORDER
+# Usage: selftest.sh PANEL_SANDBOX RECORDER [GUARD_PROBE]
+# GUARD_PROBE: a program that only passes the C++ guard (sandbox-guard-probe).
 set -u
 sandbox=$1
 recorder=$2
+probe=${3:-}
 failures=0
 scratch=$(mktemp -d /tmp/panel-sandbox-selftest.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
@@ -42,15 +44,24 @@ check "the network namespace differs from the host's" bash -c "! grep -qx '$(rea
 check "date and reboot only record" grep -qx '\["/bin/date"\]' <<< "$inside"
 check "reboot is recorded too" grep -qx '\["/sbin/reboot"\]' <<< "$inside"
 
-# The scripts' guard: refuses on the host, passes inside, and refuses again
-# inside once one stand-in is gone.
-PANEL_SANDBOX=1 PANEL_SANDBOX_RECORDER=$recorder "$guard" 2> /dev/null
-check "the guard refuses on the host, whatever the environment says" [ $? = 3 ]
-"$sandbox" --recorder "$recorder" -- "$guard"
-check "the guard passes inside the sandbox" [ $? = 0 ]
-for standin in "${standins[@]}"; do
-    "$sandbox" --recorder "$recorder" -- bash -c "umount $standin && exec $guard" 2> /dev/null
-    check "the guard refuses inside without the stand-in for $standin" [ $? = 3 ]
+# The guards, the scripts' and the C++ one: each refuses on the host, passes
+# inside, and refuses again inside once one stand-in is gone.
+guards=("$guard")
+[ -n "$probe" ] && guards+=("$probe")
+for one in "${guards[@]}"; do
+    name=$(basename "$one")
+    PANEL_SANDBOX=1 PANEL_SANDBOX_RECORDER=$recorder "$one" > "$scratch/out" 2> /dev/null
+    status=$?
+    check "$name refuses on the host, whatever the environment says (status $status)" [ "$status" = 3 ]
+    check "$name went no further on the host" [ ! -s "$scratch/out" ]
+    "$sandbox" --recorder "$recorder" -- "$one" > /dev/null
+    status=$?
+    check "$name passes inside the sandbox (status $status)" [ "$status" = 0 ]
+    for standin in "${standins[@]}"; do
+        "$sandbox" --recorder "$recorder" -- bash -c "umount $standin && exec $one" > /dev/null 2>&1
+        status=$?
+        check "$name refuses inside without the stand-in for $standin (status $status)" [ "$status" = 3 ]
+    done
 done
 
 # Two at once, each with its own eth0 and DHCP server.
