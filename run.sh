@@ -70,32 +70,32 @@ build() {
 
 # Runs one CTest suite and adds its counts to the totals printed at the end.
 # The counts come from CTest's JUnit report, the verdict from its exit status:
-# a suite that fails without a failed test (a test that could not start, a
-# CTest error) counts as one failure.
+# a suite that fails without a failed test (a CTest error) counts as one
+# failure. As in CTest's own summary, a test skipped on purpose (its skip
+# return code, or disabled) counts as passed; one that could not run (no
+# executable, a failed fixture) as failed.
 passed_total=0
 failed_total=0
 run_suite() { # build-dir [ctest options...]
     local junit
     junit=$(mktemp)
     local status=0
-    ctest --test-dir "$1" --output-on-failure --parallel "$JOBS" --timeout 900 --output-junit "$junit" \
-        "${@:2}" || status=$?
-    local total failed
-    total=$(junit_count tests "$junit")
-    failed=$(junit_count failures "$junit")
+    ctest --test-dir "$1" --output-on-failure --parallel "$JOBS" --timeout 900 --no-tests=error \
+        --output-junit "$junit" "${@:2}" || status=$?
+    local total passed
+    total=$(tr '\n' ' ' < "$junit" | grep -o '<testsuite [^>]*>' | grep -o '[[:space:]]tests="[0-9]*"' |
+        grep -o '[0-9]\+' || true)
+    passed=$(grep -c -e '^[[:space:]]*<testcase [^>]* status="run">' \
+        -e '^[[:space:]]*<skipped message="\(SKIP_\|Disabled\)' "$junit" || true)
     rm -f "$junit"
-    if [ -z "$total" ] || [ -z "$failed" ]; then
+    if [ -z "$total" ] || [ "$total" = 0 ]; then
         failed_total=$((failed_total + 1))
         return
     fi
-    passed_total=$((passed_total + total - failed))
+    local failed=$((total - passed))
+    passed_total=$((passed_total + passed))
     failed_total=$((failed_total + failed))
     [ "$status" = 0 ] || [ "$failed" != 0 ] || failed_total=$((failed_total + 1))
-}
-
-# junit_count ATTRIBUTE FILE: a number of the report's <testsuite> element.
-junit_count() {
-    tr '\n' ' ' < "$2" | grep -o '<testsuite [^>]*>' | head -1 | grep -o "[[:space:]]$1=\"[0-9]*\"" | grep -o '[0-9]\+' || true
 }
 
 print_totals() {
