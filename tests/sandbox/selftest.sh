@@ -44,6 +44,15 @@ check "the network namespace differs from the host's" bash -c "! grep -qx '$(rea
 check "date and reboot only record" grep -qx '\["/bin/date"\]' <<< "$inside"
 check "reboot is recorded too" grep -qx '\["/sbin/reboot"\]' <<< "$inside"
 
+# A sandbox whose list of stand-ins is empty would place none.
+mkdir "$scratch/unlisted"
+cp "$sandbox" "$scratch/unlisted/panel-sandbox"
+echo "# nothing" > "$scratch/unlisted/standins"
+"$scratch/unlisted/panel-sandbox" --recorder "$recorder" -- touch "$scratch/ran" 2> /dev/null
+status=$?
+check "refuses with an empty list of stand-ins (status $status)" [ "$status" = 125 ]
+check "ran nothing with an empty list of stand-ins" [ ! -e "$scratch/ran" ]
+
 # The guards, the scripts' and the C++ one: each refuses on the host, passes
 # inside, and refuses again inside once one stand-in is gone.
 guards=("$guard")
