@@ -20,7 +20,9 @@ fi
 }
 source "$here/sandboxed.sh"
 # A private /tmp too, as the browser tests have: Xvfb's lock files name pids.
-bench_in_sandbox "$build" "$here/../tests/browser/with-private-tmp" "$0" "$build" "$rounds"
+# shellcheck source=/dev/null # written by CMake into the build folder
+source "$build/panel-sandbox.env"
+bench_in_sandbox "$build" "$PANEL_WITH_PRIVATE_TMP" "$0" "$build" "$rounds"
 
 /usr/bin/chromium --version
 exec "$build/bench/browser/browser-bench" "$build/browser/kiosk-browser" /usr/bin/chromium \

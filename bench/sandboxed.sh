@@ -1,12 +1,16 @@
+# shellcheck shell=bash
 # Sourced by the benchmarks that run panel-setup or a browser. Outside the panel
 # sandbox bench_in_sandbox runs the given command (the benchmark itself again)
 # inside it and does not return; inside, it returns once the guard has made
-# sure the sandbox is really there.
+# sure the sandbox is really there. The sandbox of the build comes from the
+# build folder's panel-sandbox.env.
 bench_in_sandbox() { # build-dir command...
-    local bench_dir
-    bench_dir=$(dirname "${BASH_SOURCE[0]}")
+    local environment=$1/panel-sandbox.env
+    [ -r "$environment" ] || { echo "no $environment: configure and build the project first" >&2; exit 1; }
+    # shellcheck source=/dev/null
+    source "$environment"
     if [ "${PANEL_SANDBOX:-}" != 1 ]; then
-        exec "$bench_dir/../tests/sandbox/panel-sandbox" --recorder "$1/tests/sandbox/sandbox-recorder" -- "${@:2}"
+        exec "$PANEL_SANDBOX_SCRIPT" --recorder "$PANEL_SANDBOX_RECORDER_BINARY" -- "${@:2}"
     fi
-    source "$bench_dir/../tests/sandboxguard.sh"
+    "$PANEL_SANDBOX_GUARD" || exit 3
 }

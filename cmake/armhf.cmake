@@ -22,8 +22,7 @@ set(PKG_CONFIG_EXECUTABLE /usr/bin/${PANEL_TARGET_TRIPLET}-pkg-config CACHE FILE
 # No binfmt_misc handler for ARM here: the built programs and tests run through
 # qemu-user, which takes the target's dynamic loader and libraries from / (-L /).
 # qemu-user hands the program's system calls to this host's kernel, so the
-# emulator runs each program in a PID namespace of its own (qemu-arm-isolated).
-find_program(PANEL_QEMU_ARM qemu-arm-static)
-if(PANEL_QEMU_ARM)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/qemu-arm-isolated)
-endif()
+# emulator runs each program in a PID namespace of its own. The one launcher is
+# the build's tests/emulation/run-armhf (generated from run-armhf.in), which
+# also preloads the shim that makes QProcess work under emulation.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/tests/emulation/run-armhf --own-pid-namespace)

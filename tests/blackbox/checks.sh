@@ -1,7 +1,9 @@
+# shellcheck shell=bash
 # Plain assertions for the black-box scripts; each prints one line, and
 # `finish` ends the script with the verdict.
 failures=0
 # A cross build's binaries run through the emulator: "${TARGET_RUN[@]}" PROGRAM ARGS.
+# shellcheck disable=SC2034 # used by the scripts that source this file
 TARGET_RUN=(${PANEL_TARGET_RUN:+"$PANEL_TARGET_RUN"})
 
 fail() {

@@ -20,15 +20,19 @@ expect_contains "$(cat "$DEVICE/last.log")" "currIpAddress[192.168.1.10] currNet
 check_dhcp_client() { # expected-hostname-argument
     local started=$SECONDS
     panel_setup -q
-    [ $((SECONDS - started)) -le 2 ] && pass "-q with DHCP returns at once" || fail "-q with DHCP took $((SECONDS - started)) s"
+    if [ $((SECONDS - started)) -le 2 ]; then
+        pass "-q with DHCP returns at once"
+    else
+        fail "-q with DHCP took $((SECONDS - started)) s"
+    fi
     if wait_for 10 bash -c 'ip -4 -o addr show dev eth0 | grep -q "192\.168\.1\.1[0-9][0-9]/24"'; then
         pass "a lease from the DHCP server arrives"
     else
         fail "no lease within 10 s: $(ipv4_of_eth0)"
     fi
     # After the lease the client moves to the background and rewrites its pid file.
-    local cmdline="" tries
-    for tries in $(seq 50); do
+    local cmdline="" _
+    for _ in $(seq 50); do
         cmdline=$(tr '\0' '\n' < "/proc/$(cat /var/run/udhcpc.eth0.pid 2> /dev/null)/cmdline" 2> /dev/null)
         [ -n "$cmdline" ] && break
         sleep 0.1

@@ -1,9 +1,10 @@
+# shellcheck shell=bash
 # Shared pieces of the black-box scripts: a scratch "device" folder with its own
 # panel-setup, settings.json and header.txt, with the assertions of checks.sh.
 # Usage: source lib.sh PANEL_SETUP_BINARY
 set -u
 
-source "$(dirname "${BASH_SOURCE[0]}")/../sandboxguard.sh"
+"$(dirname "${BASH_SOURCE[0]}")/../sandbox/sandboxguard.sh" || exit 3
 source "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 
 readonly PANEL_SETUP_BUILT=$1

@@ -27,7 +27,8 @@ Xvfb -displayfd "$display_fd" -screen 0 "${DISPLAY_SIZE}x24" -nolisten tcp -noli
 xvfb=$!
 exec {display_fd}>&-
 wait_for 10 test -s "$DEVICE/display" || { fail "Xvfb did not start"; finish; }
-export DISPLAY=:$(head -1 "$DEVICE/display")
+DISPLAY=:$(head -1 "$DEVICE/display")
+export DISPLAY
 
 # --- the keyboard -------------------------------------------------------------
 # A fresh pipe for this run only: events left unread in an old one would be
@@ -36,6 +37,7 @@ export DISPLAY=:$(head -1 "$DEVICE/display")
 # would see end-of-file after every key and spin.
 keyboard=/dev/panel-keyboard-$$-$RANDOM
 mkfifo -m 0600 "$keyboard"
+# shellcheck disable=SC2034 # only held open, never read here
 exec {keyboard_fd}<> "$keyboard"
 export PANEL_KEYBOARD=$keyboard
 platform_arguments=()
@@ -45,6 +47,7 @@ if [ "$PLATFORM" = x11 ]; then
 fi
 
 panel=""
+# shellcheck disable=SC2317 # run by the EXIT trap
 cleanup() {
     [ -n "$panel" ] && kill "$panel" 2> /dev/null
     kill "$xvfb" 2> /dev/null
@@ -106,10 +109,19 @@ expect_contains "$(recorded)" "[\"$PANEL_SANDBOX_BROWSER\",\"stop\"]" "the brows
 
 operator key F12
 look 02-pointer-on
-operator arrow "$SHOTS/02-pointer-on.png" > /dev/null && pass "F12 shows the pointer" || fail "no pointer after F12"
+if operator arrow "$SHOTS/02-pointer-on.png" > /dev/null; then
+    pass "F12 shows the pointer"
+else
+    fail "no pointer after F12"
+fi
 
 step 03-address-gear "⚙" --near "IP адрес"
-appears 10 04-address-dialog "Отмена" && pass "the address dialog opened" || { fail "no address dialog"; finish; }
+if appears 10 04-address-dialog "Отмена"; then
+    pass "the address dialog opened"
+else
+    fail "no address dialog"
+    finish
+fi
 
 step 05-last-octet-plus "+" --pick rightmost
 operator key ENTER ENTER ENTER
@@ -117,8 +129,11 @@ look 06-octet-stepped
 
 # The dialog's "Применить" sits above the main window's row of buttons.
 step 07-dialog-apply "Применить" --pick topmost
-appears 10 08-address-applied "192.168.1.14" && pass "the main window shows 192.168.1.14" ||
+if appears 10 08-address-applied "192.168.1.14"; then
+    pass "the main window shows 192.168.1.14"
+else
     fail "the main window does not show the new address"
+fi
 
 step 09-save "Сохранить"
 look 10-saved

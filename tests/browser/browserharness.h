@@ -5,6 +5,8 @@
 // to draw on and to take screenshots of, a web server on 127.0.0.1, and a look
 // at the process tree that the web engine builds.
 
+#include "sandboxguard.h"
+
 #include <QHash>
 #include <QImage>
 #include <QList>
@@ -109,11 +111,8 @@ QProcessEnvironment processEnvironment(qint64 pid);
 // host's PID namespace such a list holds other people's processes, and a pid of
 // 0 or -1 reaches whole groups or everything: the machine itself. So every
 // signal goes through signalProcess, and only inside the panel sandbox's own
-// PID namespace, where everything seen belongs to this test run.
-bool insideSandboxPidNamespace(QString *why = nullptr);
-// Stops the test binary (status 3) unless it runs inside the sandbox, with a
-// PID namespace of its own.
-void requireSandboxPidNamespace();
+// PID namespace, where everything seen belongs to this test run
+// (insideSandboxPidNamespace and requireSandboxPidNamespace, sandboxguard.h).
 // One signal to one process: refused (false, with a warning) for a pid below 2,
 // for this process itself, and outside the sandbox's PID namespace.
 bool signalProcess(qint64 pid, int signal);

@@ -5,7 +5,7 @@
 # (status 3) before it starts or signals anything.
 # Usage: pid-namespace-guard.sh TEST_BINARY...
 set -u
-. "$(dirname "$0")/../sandboxguard.sh"
+"$(dirname "$0")/../sandbox/sandboxguard.sh" || exit 3
 
 failures=0
 expect_refusal() { # label command...

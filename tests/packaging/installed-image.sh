@@ -7,7 +7,7 @@
 #
 # Usage: installed-image.sh BUILD_DIR INSTALL_PREFIX
 set -u
-source "$(dirname "$0")/../sandboxguard.sh"
+"$(dirname "$0")/../sandbox/sandboxguard.sh" || exit 3
 source "$(dirname "$0")/../blackbox/checks.sh"
 
 readonly BUILD=$1

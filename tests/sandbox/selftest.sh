@@ -2,10 +2,12 @@
 # The sandbox's own promises, checked from the host: it refuses to run anything
 # when a stand-in is missing, isolates what it runs, runs several at once and
 # leaves nothing behind, also when it is interrupted.
-# Usage: selftest.sh PANEL_SANDBOX RECORDER
+# Usage: selftest.sh PANEL_SANDBOX RECORDER [GUARD_PROBE]
+# GUARD_PROBE: a program that only passes the C++ guard (sandbox-guard-probe).
 set -u
 sandbox=$1
 recorder=$2
+probe=${3:-}
 failures=0
 scratch=$(mktemp -d /tmp/panel-sandbox-selftest.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
@@ -22,7 +24,11 @@ leftovers() { # namespaces or DHCP servers of sandboxes started by this test's s
 
 host_before=$(ip -br addr; ip route; hostname)
 
-for standin in /bin/date /sbin/hwclock /sbin/reboot; do
+guard=$(dirname "$(readlink -f "$0")")/sandboxguard.sh
+mapfile -t standins < <(grep -v -e '^#' -e '^$' "$(dirname "$(readlink -f "$0")")/standins")
+check "the stand-in list names date, hwclock and reboot" [ "${standins[*]}" = "/bin/date /sbin/hwclock /sbin/reboot" ]
+
+for standin in "${standins[@]}"; do
     "$sandbox" --recorder "$recorder" --omit-standin "$standin" -- touch "$scratch/ran" 2> "$scratch/err"
     status=$?
     check "refuses without the stand-in for $standin (status $status)" [ "$status" = 125 ]
@@ -30,12 +36,42 @@ for standin in /bin/date /sbin/hwclock /sbin/reboot; do
     check "says why for $standin" grep -q "refusing to run: $standin" "$scratch/err"
 done
 
+# shellcheck disable=SC2016 # expanded by the shell inside the sandbox
 inside=$("$sandbox" --recorder "$recorder" -- bash -c \
     'cat /sys/class/net/eth0/address; readlink /proc/self/ns/net; echo $$; hostname; /bin/date; /sbin/reboot; cat "$PANEL_SANDBOX_LOG"')
 check "eth0 inside is the sandbox's veth" grep -qx "02:50:41:4e:45:4c" <<< "$inside"
 check "the network namespace differs from the host's" bash -c "! grep -qx '$(readlink /proc/self/ns/net)' <<< '$inside'"
 check "date and reboot only record" grep -qx '\["/bin/date"\]' <<< "$inside"
 check "reboot is recorded too" grep -qx '\["/sbin/reboot"\]' <<< "$inside"
+
+# A sandbox whose list of stand-ins is empty would place none.
+mkdir "$scratch/unlisted"
+cp "$sandbox" "$scratch/unlisted/panel-sandbox"
+echo "# nothing" > "$scratch/unlisted/standins"
+"$scratch/unlisted/panel-sandbox" --recorder "$recorder" -- touch "$scratch/ran" 2> /dev/null
+status=$?
+check "refuses with an empty list of stand-ins (status $status)" [ "$status" = 125 ]
+check "ran nothing with an empty list of stand-ins" [ ! -e "$scratch/ran" ]
+
+# The guards, the scripts' and the C++ one: each refuses on the host, passes
+# inside, and refuses again inside once one stand-in is gone.
+guards=("$guard")
+[ -n "$probe" ] && guards+=("$probe")
+for one in "${guards[@]}"; do
+    name=$(basename "$one")
+    PANEL_SANDBOX=1 PANEL_SANDBOX_RECORDER=$recorder "$one" > "$scratch/out" 2> /dev/null
+    status=$?
+    check "$name refuses on the host, whatever the environment says (status $status)" [ "$status" = 3 ]
+    check "$name went no further on the host" [ ! -s "$scratch/out" ]
+    "$sandbox" --recorder "$recorder" -- "$one" > /dev/null
+    status=$?
+    check "$name passes inside the sandbox (status $status)" [ "$status" = 0 ]
+    for standin in "${standins[@]}"; do
+        "$sandbox" --recorder "$recorder" -- bash -c "umount $standin && exec $one" > /dev/null 2>&1
+        status=$?
+        check "$name refuses inside without the stand-in for $standin (status $status)" [ "$status" = 3 ]
+    done
+done
 
 # Two at once, each with its own eth0 and DHCP server.
 for n in 1 2; do

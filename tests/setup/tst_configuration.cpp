@@ -2,6 +2,7 @@
 // serial-number file, what it writes back, and what it survives.
 
 #include "configuration.h"
+#include "testfiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -30,22 +31,13 @@
 
 namespace {
 
-QString besideExecutable(const QString &name)
-{
-    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
-}
+using ScreenTest::besideExecutable;
+using ScreenTest::readFile;
 
+// A file the test cannot write is a failure of the test.
 void writeFile(const QString &path, const QByteArray &content)
 {
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    QCOMPARE(file.write(content), qint64(content.size()));
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    QVERIFY2(ScreenTest::writeFile(path, content), qPrintable(path));
 }
 
 // Root ignores permissions; the immutable flag is what makes a folder unwritable here.

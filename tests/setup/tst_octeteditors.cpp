@@ -25,18 +25,10 @@ QString shownOctets(Dialog &dialog)
     return octets.join(QLatin1Char('.'));
 }
 
-QPushButton *button(QWidget &dialog, const QString &name)
-{
-    auto *found = dialog.findChild<QPushButton *>(name);
-    if (!found)
-        qFatal("no button %s", qPrintable(name));
-    return found;
-}
-
 // "up_ip_4" and the like: the step buttons by their place in the grid.
 QPushButton *stepButton(QWidget &dialog, const QString &which)
 {
-    return button(dialog, QStringLiteral("pushButton_") + which);
+    return ScreenTest::child<QPushButton>(dialog, QStringLiteral("pushButton_") + which);
 }
 
 } // namespace
