@@ -12,7 +12,8 @@
 # screendump, keys with QMP's input-send-event, commands over the serial
 # console.
 
-readonly VM_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+VM_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+readonly VM_DIR
 readonly VM_CACHE=${PANEL_VM_CACHE:-/var/cache/panel/vm}
 # The drivers the guest loads from its initramfs (with their dependencies).
 readonly VM_MODULES=(virtio_pci 9pnet_virtio 9p overlay virtio-gpu virtio_input evdev virtio_net)
@@ -29,6 +30,8 @@ vm_prepare() {
     mkdir -p "$VM_CACHE"
     exec 8> "$VM_CACHE/.lock"
     flock 8
+    kernel_release=
+    kernel_version=
     resolve_kernel
     VM_KERNEL=$VM_CACHE/kernel-$kernel_release
     if [ ! -f "$VM_KERNEL/ready" ]; then
@@ -37,7 +40,9 @@ vm_prepare() {
         rm -rf "$VM_KERNEL"
         mkdir -p "$VM_KERNEL"
         dpkg-deb -x "$VM_CACHE/debs/linux-image-${kernel_release}_${kernel_version}_amd64.deb" "$VM_KERNEL"
-        dpkg-deb --fsys-tarfile "$(ls "$VM_CACHE"/debs/busybox-static_*_amd64.deb | tail -n 1)" |
+        local busybox
+        busybox=$(compgen -G "$VM_CACHE/debs/busybox-static_*_amd64.deb" | tail -n 1)
+        dpkg-deb --fsys-tarfile "$busybox" |
             tar -x -C "$VM_KERNEL" ./bin/busybox
         "$VM_KERNEL/bin/busybox" depmod -b "$VM_KERNEL" "$kernel_release"
         touch "$VM_KERNEL/ready"
@@ -94,7 +99,9 @@ vm_start() {
     VM_PID=$!
     local ticks=100
     until [ -S "$VM_RUN/qmp.sock" ] && [ -S "$VM_RUN/serial.sock" ]; do
-        kill -0 "$VM_PID" 2> /dev/null && [ $((ticks -= 1)) -gt 0 ] || die "qemu did not start: $(cat "$VM_RUN/qemu.log")"
+        if ! kill -0 "$VM_PID" 2> /dev/null || [ $((ticks -= 1)) -le 0 ]; then
+            die "qemu did not start: $(cat "$VM_RUN/qemu.log")"
+        fi
         sleep 0.1
     done
 }
@@ -127,19 +134,23 @@ vm_key() {
         socat -t 5 - "UNIX-CONNECT:$VM_RUN/qmp.sock" > /dev/null
 }
 
-# vm_run COMMAND [TIMEOUT]: runs a shell command on the serial console and
-# prints its output once it has ended (status 1 when it did not in time).
-vm_serial_count=0
+# vm_run COMMAND [TIMEOUT]: runs a one-line shell command on the serial
+# console and prints its output once it has ended; status 1 when it did not
+# end in time.
 vm_run() {
-    local marker=$((1000 + (vm_serial_count += 1))) start
+    local marker=$((RANDOM * 32768 + RANDOM)) start
     start=$(wc -l < "$VM_RUN/serial.log")
-    printf '%s; echo "@@$((%d))"\n' "$1" "$marker" | socat -t 1 - "UNIX-CONNECT:$VM_RUN/serial.sock" > /dev/null
+    # The marker goes in as "$((N))" (echoed so by the terminal) and comes out
+    # as N, after the shell's prompt.
+    # shellcheck disable=SC2016
+    printf '%s\necho "@@$((%d))"\n' "$1" "$marker" | socat -t 1 - "UNIX-CONNECT:$VM_RUN/serial.sock" > /dev/null
     local ticks=$((${2:-60} * 5))
-    until tail -n +"$((start + 1))" "$VM_RUN/serial.log" | tr -d '\r' | grep -qx "@@$marker"; do
+    until tail -n +"$((start + 1))" "$VM_RUN/serial.log" | tr -d '\r' | grep -q "@@$marker\$"; do
         [ $((ticks -= 1)) -gt 0 ] || return 1
         sleep 0.2
     done
-    tail -n +"$((start + 2))" "$VM_RUN/serial.log" | tr -d '\r' | sed "/^@@$marker\$/,\$d"
+    tail -n +"$((start + 1))" "$VM_RUN/serial.log" | tr -d '\r' | sed 's/^# //' | sed "/@@$marker\$/,\$d" |
+        grep -vxF -e "$1" -e "echo \"@@\$(($marker))\"" || true
 }
 
 # vm_wait_serial REGEX TIMEOUT: until the console has printed a matching line.

@@ -7,6 +7,7 @@
 
 # Sets kernel_release and kernel_version to Debian bookworm's current 6.1
 # kernel, e.g. "6.1.0-57-amd64" at "6.1.192-3".
+# shellcheck disable=SC2034 # both are the caller's
 resolve_kernel() {
     local image
     image=$(apt-cache depends linux-image-amd64 2> /dev/null |
