@@ -14,6 +14,8 @@
 #   ./run.sh package  cross-build and pack the device image's tarball (build-armhf/operator-panel-*-armhf.tar.gz)
 #   ./run.sh bench [NAME...]  build with the benchmarks and run them (all, or startup,
 #                     headless-network, pointer-filter, pointer-hold, browser, gpio)
+#   ./run.sh device-vm [WIDTHxHEIGHT]  the whole panel in an emulated machine with a KMS display
+#                     (default 1024x600); pictures in $PANEL_BUILD_DIR/device-vm/
 #
 # Installing is idempotent: packages already present are not fetched again, and
 # nothing is downloaded from anywhere but Debian's archive and the npm registry.
@@ -30,6 +32,7 @@ readonly PACKAGES_SANDBOX=(iproute2 util-linux psmisc dnsmasq-base udhcpc procps
 readonly PACKAGES_SCREENS=(fonts-dejavu-core xvfb xauth x11-apps imagemagick libgl1-mesa-dri libegl-mesa0 xdotool)
 readonly PACKAGES_BROWSER=(qtwebengine5-dev libx11-dev)
 readonly PACKAGES_GPIO=(libgpiod-dev qemu-system-x86 cpio xz-utils gcc-12 make libelf1 libssl3)
+readonly PACKAGES_VM=(qemu-system-x86 cpio socat imagemagick)
 readonly PACKAGES_BENCH=(valgrind time)
 readonly PACKAGES_CHECK=(clang-format shellcheck)
 # The panel's own architecture, beside this host's (multiarch): installed only by
@@ -41,7 +44,8 @@ readonly PACKAGES_ARMHF=(crossbuild-essential-armhf qtbase5-dev:armhf qtwebengin
 # package is missing; with "armhf" the panel's architecture comes along.
 install_dependencies() {
     local wanted=("${PACKAGES_BUILD[@]}" "${PACKAGES_SANDBOX[@]}" "${PACKAGES_SCREENS[@]}"
-        "${PACKAGES_BROWSER[@]}" "${PACKAGES_GPIO[@]}" "${PACKAGES_BENCH[@]}" "${PACKAGES_CHECK[@]}")
+        "${PACKAGES_BROWSER[@]}" "${PACKAGES_GPIO[@]}" "${PACKAGES_VM[@]}" "${PACKAGES_BENCH[@]}"
+        "${PACKAGES_CHECK[@]}")
     if [ "${1:-}" = armhf ]; then
         wanted+=("${PACKAGES_ARMHF[@]}")
         if ! dpkg --print-foreign-architectures | grep -qx armhf; then
@@ -283,5 +287,6 @@ case "${1:-}" in
     bench) install_dependencies; run_benchmarks "${@:2}" ;;
     armhf) install_dependencies armhf; run_armhf_suite; print_totals ;;
     package) install_dependencies armhf; package_armhf ;;
-    *) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+    device-vm) install_dependencies; build; "$SOURCE_DIR/tests/vm/device-scenario" "$BUILD_DIR" "${2:-1024x600}" ;;
+    *) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac
