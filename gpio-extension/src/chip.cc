@@ -112,11 +112,7 @@ gpiod_chip *openByLabel(const std::string &label)
 
 NAN_MODULE_INIT(Chip::Init)
 {
-    const v8::Local<v8::FunctionTemplate> tpl = Nan::New<v8::FunctionTemplate>(New);
-    tpl->SetClassName(Nan::New("Chip").ToLocalChecked());
-    tpl->InstanceTemplate()->SetInternalFieldCount(1);
-
-    _template.Reset(tpl);
+    const v8::Local<v8::FunctionTemplate> tpl = gpio::classTemplate("Chip", New, _template);
     gpio::setGetter<_template, GetName>("name");
     gpio::setGetter<_template, GetLabel>("label");
     gpio::setGetter<_template, GetNumLines>("numLines");

@@ -27,11 +27,7 @@ gpiod_line_bulk makeBulk(const std::vector<gpiod_line *> &lines)
 
 void Lines::Init()
 {
-    const v8::Local<v8::FunctionTemplate> tpl = Nan::New<v8::FunctionTemplate>(New);
-    tpl->SetClassName(Nan::New("Lines").ToLocalChecked());
-    tpl->InstanceTemplate()->SetInternalFieldCount(1);
-
-    _template.Reset(tpl);
+    const v8::Local<v8::FunctionTemplate> tpl = gpio::classTemplate("Lines", New, _template);
     gpio::setGetter<_template, GetOffsets>("offsets");
     gpio::setGetter<_template, GetChip>("chip");
     gpio::setGetter<_template, GetRequested>("requested");
@@ -44,9 +40,7 @@ void Lines::Init()
     gpio::setMethod<_template, Ref>("ref");
     gpio::setMethod<_template, Unref>("unref");
 
-    const v8::Local<v8::Function> constructor = Nan::GetFunction(tpl).ToLocalChecked();
-    gpio::inheritEventEmitter(constructor);
-    _constructor.Reset(constructor);
+    emitterClass(tpl, _constructor);
 }
 
 Nan::MaybeLocal<v8::Object> Lines::create(v8::Local<v8::Object> chip, v8::Local<v8::Value> offsets)
@@ -57,61 +51,15 @@ Nan::MaybeLocal<v8::Object> Lines::create(v8::Local<v8::Object> chip, v8::Local<
 
 Lines::Lines(Chip *chip, v8::Local<v8::Object> chipObject, std::vector<gpiod_line *> lines,
              std::vector<unsigned int> offsets)
-    : _chip(chip)
-    , _chipObject(chipObject)
-    , _lines(std::move(lines))
-    , _offsets(std::move(offsets))
+    : LineRequest(chip, chipObject, std::move(lines), std::move(offsets), true)
 {
-}
-
-Lines::~Lines()
-{
-    stopWatching();
-    if (_requested && _chip->handle()) {
-        for (gpiod_line *line : _lines)
-            gpiod_line_release(line);
-    }
-    _chipObject.Reset();
-}
-
-void Lines::stopWatching()
-{
-    if (_watcher)
-        _watcher->dispose();
-    _watcher = nullptr;
-}
-
-std::string Lines::describe() const
-{
-    std::string list;
-    for (unsigned int offset : _offsets)
-        list += (list.empty() ? "" : ", ") + std::to_string(offset);
-    return "lines " + list + " of " + _chip->name();
-}
-
-bool Lines::checkChipOpen() const
-{
-    if (_chip->handle())
-        return true;
-    gpio::throwSystemError(EBADF, "cannot use " + describe() + ": the chip is closed");
-    return false;
-}
-
-bool Lines::checkRequested() const
-{
-    if (!checkChipOpen())
-        return false;
-    if (_requested)
-        return true;
-    gpio::throwSystemError(EPERM, describe() + " are not requested through this object");
-    return false;
 }
 
 bool Lines::checkFree() const
 {
     // As with a single line: asking again through the same object is a
     // request of lines that are held, by this object.
-    if (!_requested)
+    if (!holdsRequest())
         return true;
     gpio::throwSystemError(EBUSY, "cannot request " + describe() + ": they are requested already");
     return false;
@@ -140,20 +88,13 @@ bool Lines::readValues(v8::Local<v8::Value> values, std::vector<int> &result) co
 
 NAN_METHOD(Lines::New)
 {
-    if (!info.IsConstructCall()) {
-        gpio::throwArgumentTypeError("Class constructor Lines cannot be invoked without 'new'");
+    Chip *chip = constructorChip(info, "Lines");
+    if (!chip)
         return;
-    }
-    if (!Chip::isChip(info[0])) {
-        gpio::throwArgumentTypeError("chip must be a Chip object");
-        return;
-    }
     if (!info[1]->IsArray()) {
         gpio::throwArgumentTypeError("offsets must be an array of line offsets");
         return;
     }
-    const v8::Local<v8::Object> chipObject = info[0].As<v8::Object>();
-    Chip *chip = Unwrap<Chip>(chipObject);
     const v8::Local<v8::Array> array = info[1].As<v8::Array>();
     if (array->Length() == 0 || array->Length() > GPIOD_LINE_BULK_MAX_LINES) {
         gpio::throwArgumentRangeError("offsets must name from 1 to " + std::to_string(GPIOD_LINE_BULK_MAX_LINES)
@@ -176,15 +117,12 @@ NAN_METHOD(Lines::New)
         return;
     std::vector<gpiod_line *> lines;
     for (unsigned int offset : offsets) {
-        gpiod_line *line = gpiod_chip_get_line(chip->handle(), offset);
-        if (!line) {
-            const int error = errno;
-            gpio::throwSystemError(error, "cannot get line " + std::to_string(offset) + " of " + chip->name());
+        gpiod_line *line = lineOf(chip, offset);
+        if (!line)
             return;
-        }
         lines.push_back(line);
     }
-    (new Lines(chip, chipObject, std::move(lines), std::move(offsets)))->Wrap(info.This());
+    (new Lines(chip, info[0].As<v8::Object>(), std::move(lines), std::move(offsets)))->Wrap(info.This());
     info.GetReturnValue().Set(info.This());
 }
 
@@ -197,17 +135,6 @@ NAN_METHOD(Lines::GetOffsets)
     info.GetReturnValue().Set(result);
 }
 
-NAN_METHOD(Lines::GetChip)
-{
-    info.GetReturnValue().Set(Nan::New(Unwrap<Lines>(info.This())->_chipObject));
-}
-
-NAN_METHOD(Lines::GetRequested)
-{
-    const Lines *self = Unwrap<Lines>(info.This());
-    info.GetReturnValue().Set(Nan::New(self->_requested && self->_chip->handle() != nullptr));
-}
-
 NAN_METHOD(Lines::RequestInput)
 {
     Lines *self = Unwrap<Lines>(info.This());
@@ -216,12 +143,8 @@ NAN_METHOD(Lines::RequestInput)
         || !self->checkFree())
         return;
     gpiod_line_bulk bulk = makeBulk(self->_lines);
-    if (gpiod_line_request_bulk_input_flags(&bulk, settings.consumer.c_str(), settings.flags) < 0) {
-        const int error = errno;
-        gpio::throwSystemError(error, "cannot request " + self->describe() + " as inputs");
-        return;
-    }
-    self->_requested = true;
+    const int result = gpiod_line_request_bulk_input_flags(&bulk, settings.consumer.c_str(), settings.flags);
+    self->takeRequest(result >= 0, "as inputs");
 }
 
 NAN_METHOD(Lines::RequestOutput)
@@ -235,39 +158,9 @@ NAN_METHOD(Lines::RequestOutput)
         || !self->checkFree())
         return;
     gpiod_line_bulk bulk = makeBulk(self->_lines);
-    if (gpiod_line_request_bulk_output_flags(&bulk, settings.consumer.c_str(), settings.flags, values.data())
-        < 0) {
-        const int error = errno;
-        gpio::throwSystemError(error, "cannot request " + self->describe() + " as outputs");
-        return;
-    }
-    self->_requested = true;
-}
-
-NAN_METHOD(Lines::RequestEvents)
-{
-    Lines *self = Unwrap<Lines>(info.This());
-    gpio::EventSettings settings;
-    if (!gpio::readEventOptions(info[0], settings) || !self->checkChipOpen() || !self->checkFree())
-        return;
-    if (!gpio::requestEventLines(self->_lines, settings)) {
-        const int error = errno;
-        gpio::throwSystemError(error, "cannot request " + self->describe() + " for events");
-        return;
-    }
-    self->_requested = true;
-    self->stopWatching();
-    self->_watcher = new gpio::EdgeWatcher(self, self->_chip, self->_lines, settings, self->_referenced);
-    if (!self->_watcher->start()) {
-        const int error = errno;
-        self->stopWatching();
-        for (gpiod_line *line : self->_lines)
-            gpiod_line_release(line);
-        self->_requested = false;
-        gpio::throwSystemError(error, "cannot watch the events of " + self->describe());
-        return;
-    }
-    info.GetReturnValue().Set(info.This());
+    const int result
+        = gpiod_line_request_bulk_output_flags(&bulk, settings.consumer.c_str(), settings.flags, values.data());
+    self->takeRequest(result >= 0, "as outputs");
 }
 
 NAN_METHOD(Lines::GetValues)
@@ -299,33 +192,4 @@ NAN_METHOD(Lines::SetValues)
         const int error = errno;
         gpio::throwSystemError(error, "cannot set " + self->describe());
     }
-}
-
-NAN_METHOD(Lines::Release)
-{
-    Lines *self = Unwrap<Lines>(info.This());
-    self->stopWatching();
-    if (self->_requested && self->_chip->handle()) {
-        for (gpiod_line *line : self->_lines)
-            gpiod_line_release(line);
-    }
-    self->_requested = false;
-}
-
-NAN_METHOD(Lines::Ref)
-{
-    Lines *self = Unwrap<Lines>(info.This());
-    self->_referenced = true;
-    if (self->_watcher)
-        self->_watcher->setReferenced(true);
-    info.GetReturnValue().Set(info.This());
-}
-
-NAN_METHOD(Lines::Unref)
-{
-    Lines *self = Unwrap<Lines>(info.This());
-    self->_referenced = false;
-    if (self->_watcher)
-        self->_watcher->setReferenced(false);
-    info.GetReturnValue().Set(info.This());
 }

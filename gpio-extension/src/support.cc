@@ -105,6 +105,17 @@ bool checkReceiver(Nan::NAN_METHOD_ARGS_TYPE info, const Nan::Persistent<v8::Fun
     return true;
 }
 
+v8::Local<v8::FunctionTemplate> classTemplate(const char *name, Nan::FunctionCallback construct,
+                                              Nan::Persistent<v8::FunctionTemplate> &store)
+{
+    const v8::Local<v8::FunctionTemplate> tpl = Nan::New<v8::FunctionTemplate>(construct);
+    tpl->SetClassName(Nan::New(name).ToLocalChecked());
+    // The one field Nan::ObjectWrap keeps its native object in.
+    tpl->InstanceTemplate()->SetInternalFieldCount(1);
+    store.Reset(tpl);
+    return tpl;
+}
+
 v8::Local<v8::FunctionTemplate> methodTemplate(Nan::FunctionCallback checked,
                                                const Nan::Persistent<v8::FunctionTemplate> &owner)
 {

@@ -36,6 +36,11 @@ bool readLineValue(v8::Local<v8::Value> value, int &lineValue);
 // A string without NUL characters (the C library would cut it short there).
 bool readString(v8::Local<v8::Value> value, const char *name, std::string &text);
 
+// The template of a class whose objects each wrap one native object, stored in
+// `store` for the receiver checks of setMethod() and setGetter() below.
+v8::Local<v8::FunctionTemplate> classTemplate(const char *name, Nan::FunctionCallback construct,
+                                              Nan::Persistent<v8::FunctionTemplate> &store);
+
 // Methods and read-only accessors of the classes, added to the prototype of
 // the class whose template `owner` holds. V8 checks the receiver of a plain
 // call against the class through the method's signature, but not that of a
