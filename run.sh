@@ -25,7 +25,7 @@ readonly PACKAGES_SANDBOX=(iproute2 util-linux psmisc dnsmasq-base udhcpc procps
 readonly PACKAGES_SCREENS=(fonts-dejavu-core xvfb xauth x11-apps imagemagick libgl1-mesa-dri libegl-mesa0 xdotool)
 readonly PACKAGES_BROWSER=(qtwebengine5-dev libx11-dev)
 readonly PACKAGES_GPIO=(libgpiod-dev qemu-system-x86 cpio xz-utils gcc-12 make libelf1 libssl3)
-readonly PACKAGES_BENCH=(valgrind time)
+readonly PACKAGES_BENCH=(valgrind time cog weston)
 # The panel's own architecture, beside this host's (multiarch): installed only by
 # the armhf commands and by test.
 readonly PACKAGES_ARMHF=(crossbuild-essential-armhf qtbase5-dev:armhf qtwebengine5-dev:armhf
