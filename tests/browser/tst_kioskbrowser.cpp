@@ -44,6 +44,7 @@ private slots:
     void overwritesTheCallersEnvironment();
     void enablesPlugins();
     void reloadsAfterTheRenderProcessIsKilled();
+    void runsOneRenderProcessBesideTheBrowser();
 
 private:
     QString fileAddress(const QString &name) const;
@@ -276,6 +277,33 @@ void TestKioskBrowser::reloadsAfterTheRenderProcessIsKilled()
         for (qint64 pid : renderProcessesOf(_browser->pid()))
             QVERIFY(!renderers.contains(pid));
     }
+}
+
+// On a small device every process counts: the browser runs its page in one
+// render process of its own (a crash there must not take the browser down)
+// and starts nothing else, no zygote, no GPU process, no spare render
+// process; after a crash it is again the browser and one render process.
+void TestKioskBrowser::runsOneRenderProcessBesideTheBrowser()
+{
+    const QString path = "/processes.html";
+    _server.setPages(path, {colourPage(GREEN), colourPage(BLUE)});
+    launch({_server.address(path)});
+    QTRY_SHOWS_ONLY(_display, GREEN, PAINT_TIMEOUT_MS);
+    QTest::qWait(2000); // a helper started late, or a spare one, is there by now
+
+    const QList<qint64> renderers = renderProcessesOf(_browser->pid());
+    QCOMPARE(renderers.size(), 1);
+    QCOMPARE(descendantsOf(_browser->pid()), renderers);
+
+    QVERIFY(signalProcess(renderers.first(), SIGSEGV));
+    QVERIFY(waitForGone(renderers, 10000));
+    QTRY_SHOWS_ONLY(_display, BLUE, RECOVERY_TIMEOUT_MS);
+    QVERIFY(_browser->running());
+    QTest::qWait(2000);
+    const QList<qint64> after = renderProcessesOf(_browser->pid());
+    QCOMPARE(after.size(), 1);
+    QVERIFY(after != renderers);
+    QCOMPARE(descendantsOf(_browser->pid()), after);
 }
 
 QTEST_GUILESS_MAIN(TestKioskBrowser)
