@@ -19,8 +19,8 @@ const char *const ENGINE_SWITCHES[] = {
     // The zygote exists to start sandboxed render processes quickly; with the
     // sandbox off it only adds two processes that keep their own copy of the
     // engine library's relocated data and of the pages they touched: 2
-    // processes and some 16 MiB. A render process after a crash now starts
-    // from its program instead of a fork, a few tenths of a second later.
+    // processes and 9 to 21 MiB. A render process after a crash now starts
+    // from its program instead of a fork.
     "--no-zygote",
 };
 
@@ -52,11 +52,11 @@ int main(int argc, char *argv[])
     setEngineSwitches();
     // The view's picture is put together by Qt Quick. Drawn in software, the
     // web engine composites in software too: no GL compositor in the browser
-    // process, with its textures, command buffers and shader programs, some
-    // 28 MiB with Mesa's software GL, and no shader compiling before the first
-    // picture. The page draws as before; only WebGL is not offered. A device
-    // image whose GPU should composite sets QT_QUICK_BACKEND itself (any value
-    // but "software", for example "opengl").
+    // process, with its textures, command buffers and shader programs: 22 to
+    // 28 MiB with Mesa's software GL. The page draws as before; only WebGL is
+    // not offered. A device image whose GPU should composite sets
+    // QT_QUICK_BACKEND itself: a name other than "software" that no Qt Quick
+    // plug-in has (for example "opengl") leaves Qt's default, OpenGL.
     if (!qEnvironmentVariableIsSet("QT_QUICK_BACKEND"))
         QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
 

@@ -45,6 +45,7 @@ private slots:
     void enablesPlugins();
     void reloadsAfterTheRenderProcessIsKilled();
     void runsOneRenderProcessBesideTheBrowser();
+    void keepsTheCallersEngineSwitches();
 
 private:
     QString fileAddress(const QString &name) const;
@@ -304,6 +305,23 @@ void TestKioskBrowser::runsOneRenderProcessBesideTheBrowser()
     QCOMPARE(after.size(), 1);
     QVERIFY(after != renderers);
     QCOMPARE(descendantsOf(_browser->pid()), after);
+}
+
+// The browser sets engine switches of its own; a caller's own ones must still
+// reach the engine, and the browser's stay too.
+void TestKioskBrowser::keepsTheCallersEngineSwitches()
+{
+    _server.setPage("/switches.html",
+                    "<!DOCTYPE html><html><body style=\"margin:0\"><script>"
+                    "document.body.style.background = typeof gc === 'function' ? '#00ff00' : '#ff0000';"
+                    "</script></body></html>");
+    QProcessEnvironment callers = environment();
+    callers.insert("QTWEBENGINE_CHROMIUM_FLAGS", "--js-flags=--expose-gc");
+    launch({_server.address("/switches.html")}, callers);
+    QTRY_VERIFY2_WITH_TIMEOUT(_display.showsOnly(GREEN) || _display.showsOnly(RED),
+                              qPrintable(_display.describeLastScreen(GREEN)), PAINT_TIMEOUT_MS);
+    QVERIFY2(_display.showsOnly(GREEN), "the caller's switch did not reach the engine");
+    QCOMPARE(descendantsOf(_browser->pid()), renderProcessesOf(_browser->pid()));
 }
 
 QTEST_GUILESS_MAIN(TestKioskBrowser)
