@@ -33,6 +33,7 @@ readonly PACKAGES_SCREENS=(fonts-dejavu-core xvfb xauth x11-apps imagemagick lib
 readonly PACKAGES_BROWSER=(qtwebengine5-dev libx11-dev)
 readonly PACKAGES_GPIO=(libgpiod-dev qemu-system-x86 cpio xz-utils gcc-12 make libelf1 libssl3)
 readonly PACKAGES_VM=(qemu-system-x86 cpio socat imagemagick)
+# The browser benchmark installs chromium, cog and weston itself when it runs.
 readonly PACKAGES_BENCH=(valgrind time)
 readonly PACKAGES_CHECK=(clang-format shellcheck)
 # The panel's own architecture, beside this host's (multiarch): installed only by

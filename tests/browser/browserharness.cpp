@@ -325,8 +325,13 @@ QList<qint64> renderProcessesOf(qint64 browserPid)
     QList<qint64> renderers;
     for (qint64 pid : descendantsOf(browserPid)) {
         ProcessStat stat;
-        if (readStat(pid, &stat) && stat.name == helper && stat.parent != browserPid
-            && processName(stat.parent) == helper)
+        if (!readStat(pid, &stat) || stat.name != helper)
+            continue;
+        // A zygote's children keep the zygote's command line.
+        QFile cmdline(QString("/proc/%1/cmdline").arg(pid));
+        const bool forkedByZygote = stat.parent != browserPid && processName(stat.parent) == helper;
+        if (forkedByZygote
+            || (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().split('\0').contains("--type=renderer")))
             renderers.append(pid);
     }
     return renderers;

@@ -98,8 +98,8 @@ QByteArray colourPage(QRgb colour);
 // Processes, as /proc shows them.
 // Nothing for a pid below 1: every process descends from "pid 0".
 QList<qint64> descendantsOf(qint64 pid);
-// The web engine's render processes below a browser: the zygote forks them,
-// so they are helper processes whose parent is a helper process too.
+// The web engine's render processes below a browser: helper processes started
+// with "--type=renderer" by the browser, or forked by a zygote (a helper too).
 QList<qint64> renderProcessesOf(qint64 browserPid);
 QList<qint64> processesNamed(const QString &comm);
 bool processAlive(qint64 pid);

@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -41,6 +43,11 @@ private slots:
     void stopLeavesAStrangerWithTheRecordedPidAlone();
     void stopKillsABrowserThatIgnoresTerm();
     void stopRightAfterStartEndsTheBrowser();
+    void endsWhatABrowserThatDiedLeft_data();
+    void endsWhatABrowserThatDiedLeft();
+    void startKilledMidwayLeavesNoUntrackedBrowser_data();
+    void startKilledMidwayLeavesNoUntrackedBrowser();
+    void stopLeavesTheOrphansOfAStrangersSessionAlone();
     void stopNeverSignalsBeyondTheBrowser_data();
     void stopNeverSignalsBeyondTheBrowser();
     void panelSetupStartsAndStopsTheBrowser();
@@ -52,6 +59,7 @@ private:
     QProcessEnvironment controlEnvironment();
     int control(const QStringList &arguments, QByteArray *errors = nullptr);
     qint64 recordedPid() const;
+    QString writeScript(const QString &name, const QByteArray &text);
 
     VirtualDisplay _display;
     PageServer _server;
@@ -154,6 +162,18 @@ qint64 TestBrowserControl::recordedPid() const
     return file.readAll().split(' ').value(0).trimmed().toLongLong();
 }
 
+QString TestBrowserControl::writeScript(const QString &name, const QByteArray &text)
+{
+    const QString path = _files.filePath(name);
+    QFile script(path);
+    if (!script.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return {};
+    script.write(text);
+    script.close();
+    script.setPermissions(script.permissions() | QFile::ExeOwner);
+    return path;
+}
+
 void TestBrowserControl::startShowsTheConfiguredPage_data()
 {
     QTest::addColumn<QString>("urlLine");
@@ -248,12 +268,7 @@ void TestBrowserControl::stopLeavesAStrangerWithTheRecordedPidAlone()
 
 void TestBrowserControl::stopKillsABrowserThatIgnoresTerm()
 {
-    const QString stubborn = _files.filePath("stubborn-browser");
-    QFile script(stubborn);
-    QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\ntrap '' TERM\nexec sleep 300\n");
-    script.close();
-    script.setPermissions(script.permissions() | QFile::ExeOwner);
+    const QString stubborn = writeScript("stubborn-browser", "#!/bin/sh\ntrap '' TERM\nexec sleep 300\n");
     writeConfiguration({"url=" + _url, "browser=" + stubborn, "stop_grace_seconds=1"});
 
     QCOMPARE(control({"start"}), 0);
@@ -284,6 +299,120 @@ void TestBrowserControl::stopRightAfterStartEndsTheBrowser()
     QCOMPARE(processesNamed(BROWSER_NAME), QList<qint64>());
     QCOMPARE(processesNamed("QtWebEngineProc"), QList<qint64>());
     QVERIFY(!QFile::exists(_pidFile));
+}
+
+void TestBrowserControl::endsWhatABrowserThatDiedLeft_data()
+{
+    QTest::addColumn<QString>("command");
+
+    QTest::newRow("stop") << "stop";
+    QTest::newRow("the next start") << "start";
+}
+
+// A browser that crashed or was killed for memory may leave helpers behind:
+// here a hung render process, which does not notice that its browser is gone.
+void TestBrowserControl::endsWhatABrowserThatDiedLeft()
+{
+    QFETCH(QString, command);
+
+    QCOMPARE(control({"start"}), 0);
+    QTRY_SHOWS_ONLY(_display, BLUE, PAINT_TIMEOUT_MS);
+    const qint64 browser = recordedPid();
+    QVERIFY(browser > 1);
+    const QList<qint64> renderers = renderProcessesOf(browser);
+    QVERIFY(!renderers.isEmpty());
+    _strays << renderers;
+    for (qint64 pid : renderers)
+        QVERIFY(signalProcess(pid, SIGSTOP));
+    QVERIFY(signalProcess(browser, SIGKILL));
+    QVERIFY(waitForGone({browser}, 10000));
+    QTest::qWait(1000); // the other helpers end by themselves
+    for (qint64 pid : renderers)
+        QVERIFY2(processAlive(pid), "the hung render process went with its browser");
+
+    QCOMPARE(control({command}), 0);
+    for (qint64 pid : renderers)
+        QVERIFY2(!processAlive(pid), qPrintable(QString("render process %1 outlived %2").arg(pid).arg(command)));
+    if (command == "start") {
+        QTRY_SHOWS_ONLY(_display, BLUE, PAINT_TIMEOUT_MS);
+        QCOMPARE(processesNamed(BROWSER_NAME), QList<qint64>{recordedPid()});
+    } else {
+        QCOMPARE(processesNamed("QtWebEngineProc"), QList<qint64>());
+        QVERIFY(!QFile::exists(_pidFile));
+    }
+}
+
+void TestBrowserControl::startKilledMidwayLeavesNoUntrackedBrowser_data()
+{
+    QTest::addColumn<bool>("beforeTheSession");
+
+    QTest::newRow("before the browser's session is made") << true;
+    QTest::newRow("as the browser program starts") << false;
+}
+
+// Killed at any moment of a start, the control program must leave either no
+// browser or a recorded one, which the next stop ends. A stand-in for setsid,
+// or for the browser, kills the control program that ran it.
+void TestBrowserControl::startKilledMidwayLeavesNoUntrackedBrowser()
+{
+    QFETCH(bool, beforeTheSession);
+
+    const QString realSetsid = QStandardPaths::findExecutable("setsid");
+    QVERIFY(!realSetsid.isEmpty());
+    const QByteArray killer = "#!/bin/sh\n"
+                              "grep -q kiosk-browser-control /proc/$PPID/cmdline && [ \"$PPID\" -gt 1 ] &&"
+                              " kill -KILL \"$PPID\"\n"
+                              "exec '%1' \"$@\"\n";
+    QProcessEnvironment environment = controlEnvironment();
+    if (beforeTheSession) {
+        QVERIFY(QDir().mkpath(_files.filePath("killer")));
+        QVERIFY(!writeScript("killer/setsid", QString(killer).arg(realSetsid).toUtf8()).isEmpty());
+        environment.insert("PATH", _files.filePath("killer") + ":" + environment.value("PATH"));
+    } else {
+        // The browser the control program would start: beside it (a cross
+        // build puts an emulated one there).
+        const QString real = QFileInfo(KIOSK_BROWSER_CONTROL).absolutePath() + "/kiosk-browser";
+        const QString browser = writeScript("killing-browser", QString(killer).arg(real).toUtf8());
+        writeConfiguration({"url=" + _url, "browser=" + browser});
+    }
+
+    QProcess start;
+    start.setProcessEnvironment(environment);
+    start.start(KIOSK_BROWSER_CONTROL, {"start"});
+    QVERIFY(start.waitForFinished(30000));
+    QCOMPARE(start.exitStatus(), QProcess::CrashExit);
+    QTRY_SHOWS_ONLY(_display, BLUE, PAINT_TIMEOUT_MS);
+    const QList<qint64> running = processesNamed(BROWSER_NAME);
+    QCOMPARE(running.size(), 1);
+    QCOMPARE(recordedPid(), running.first());
+
+    QCOMPARE(control({"stop"}), 0);
+    QCOMPARE(processesNamed(BROWSER_NAME), QList<qint64>());
+    QCOMPARE(processesNamed("QtWebEngineProc"), QList<qint64>());
+}
+
+// The leftovers of a dead browser are found by the session number that the
+// pid file names; a stranger's session may hold that number once the browser
+// has gone, with its own leader gone too.
+void TestBrowserControl::stopLeavesTheOrphansOfAStrangersSessionAlone()
+{
+    QProcess leader;
+    leader.start("setsid", {"sh", "-c", "sleep 300 < /dev/null > /dev/null 2>&1 & echo $$ $!"});
+    QVERIFY(leader.waitForFinished(10000));
+    const QList<QByteArray> pids = leader.readAllStandardOutput().trimmed().split(' ');
+    const qint64 session = pids.value(0).toLongLong();
+    const qint64 orphan = pids.value(1).toLongLong();
+    QVERIFY(session > 1 && orphan > 1);
+    _strays << orphan;
+    QVERIFY(processAlive(orphan));
+    QFile file(_pidFile);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray::number(session) + " " + startTimeOf(orphan) + "\n");
+    file.close();
+
+    QCOMPARE(control({"stop"}), 0);
+    QTest::qWait(300);
+    QVERIFY(processAlive(orphan));
 }
 
 void TestBrowserControl::stopNeverSignalsBeyondTheBrowser_data()

@@ -44,6 +44,8 @@ private slots:
     void overwritesTheCallersEnvironment();
     void enablesPlugins();
     void reloadsAfterTheRenderProcessIsKilled();
+    void runsOneRenderProcessBesideTheBrowser();
+    void keepsTheCallersEngineSwitches();
 
 private:
     QString fileAddress(const QString &name) const;
@@ -276,6 +278,50 @@ void TestKioskBrowser::reloadsAfterTheRenderProcessIsKilled()
         for (qint64 pid : renderProcessesOf(_browser->pid()))
             QVERIFY(!renderers.contains(pid));
     }
+}
+
+// On a small device every process counts: the browser runs its page in one
+// render process of its own (a crash there must not take the browser down)
+// and starts nothing else, no zygote, no GPU process, no spare render
+// process; after a crash it is again the browser and one render process.
+void TestKioskBrowser::runsOneRenderProcessBesideTheBrowser()
+{
+    const QString path = "/processes.html";
+    _server.setPages(path, {colourPage(GREEN), colourPage(BLUE)});
+    launch({_server.address(path)});
+    QTRY_SHOWS_ONLY(_display, GREEN, PAINT_TIMEOUT_MS);
+    QTest::qWait(2000); // a helper started late, or a spare one, is there by now
+
+    const QList<qint64> renderers = renderProcessesOf(_browser->pid());
+    QCOMPARE(renderers.size(), 1);
+    QCOMPARE(descendantsOf(_browser->pid()), renderers);
+
+    QVERIFY(signalProcess(renderers.first(), SIGSEGV));
+    QVERIFY(waitForGone(renderers, 10000));
+    QTRY_SHOWS_ONLY(_display, BLUE, RECOVERY_TIMEOUT_MS);
+    QVERIFY(_browser->running());
+    QTest::qWait(2000);
+    const QList<qint64> after = renderProcessesOf(_browser->pid());
+    QCOMPARE(after.size(), 1);
+    QVERIFY(after != renderers);
+    QCOMPARE(descendantsOf(_browser->pid()), after);
+}
+
+// The browser sets engine switches of its own; a caller's own ones must still
+// reach the engine, and the browser's stay too.
+void TestKioskBrowser::keepsTheCallersEngineSwitches()
+{
+    _server.setPage("/switches.html",
+                    "<!DOCTYPE html><html><body style=\"margin:0\"><script>"
+                    "document.body.style.background = typeof gc === 'function' ? '#00ff00' : '#ff0000';"
+                    "</script></body></html>");
+    QProcessEnvironment callers = environment();
+    callers.insert("QTWEBENGINE_CHROMIUM_FLAGS", "--js-flags=--expose-gc");
+    launch({_server.address("/switches.html")}, callers);
+    QTRY_VERIFY2_WITH_TIMEOUT(_display.showsOnly(GREEN) || _display.showsOnly(RED),
+                              qPrintable(_display.describeLastScreen(GREEN)), PAINT_TIMEOUT_MS);
+    QVERIFY2(_display.showsOnly(GREEN), "the caller's switch did not reach the engine");
+    QCOMPARE(descendantsOf(_browser->pid()), renderProcessesOf(_browser->pid()));
 }
 
 QTEST_GUILESS_MAIN(TestKioskBrowser)
