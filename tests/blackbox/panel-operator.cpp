@@ -466,6 +466,19 @@ QString numbered(const QString &prefix, int n)
     return QString("%1-%2.png").arg(prefix).arg(n, 2, 10, QChar('0'));
 }
 
+// A busy machine may grab the screen while the pointer's overlay is being
+// repainted; the pointer is missing only when later looks agree.
+bool findArrowSettled(QImage *screen, QPoint *hotspot)
+{
+    for (int retry = 0; retry < 10; ++retry) {
+        if (findArrow(*screen, hotspot))
+            return true;
+        QThread::msleep(200);
+        *screen = grabScreen();
+    }
+    return findArrow(*screen, hotspot);
+}
+
 int steer(Keyboard &keyboard, const QString &prefix, const Target &target)
 {
     Match goal;
@@ -481,8 +494,10 @@ int steer(Keyboard &keyboard, const QString &prefix, const Target &target)
 
     for (int look = 1; look <= 30; ++look) {
         QPoint hotspot;
-        if (!findArrow(screen, &hotspot))
+        if (!findArrowSettled(&screen, &hotspot)) {
+            screen.save(numbered(prefix, look - 1));
             die(QString("no pointer on the screen (%1)").arg(numbered(prefix, look - 1)));
+        }
         std::printf("look %d: pointer at %d,%d\n", look - 1, hotspot.x(), hotspot.y());
         std::fflush(stdout);
         if (accept.contains(hotspot))
