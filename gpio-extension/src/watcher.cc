@@ -149,10 +149,12 @@ struct EdgeWatcher::Source
     uv_timer_t settle;
     bool pollOpen = false;
     bool settleOpen = false;
-    // Debouncing: the level last reported and the one the last edge left.
+    // Debouncing: the level last reported and the one the last edge left,
+    // which is still to be decided on while `unsettled`.
     int level = 0;
     int pending = 0;
     uint64_t pendingTimestamp = 0;
+    bool unsettled = false;
 };
 
 EdgeWatcher::EdgeWatcher(Nan::ObjectWrap *owner, Chip *chip, const std::vector<gpiod_line *> &lines,
@@ -319,15 +321,14 @@ void EdgeWatcher::readEvents()
 
     Nan::HandleScope scope;
     for (const RawEvent &event : events) {
-        if (_settings.debounceMs == 0) {
-            if (!emitEdge(*event.source, event.value, event.timestamp))
-                return;
-            continue;
-        }
-        Source *source = event.source;
-        source->pending = event.value;
-        source->pendingTimestamp = event.timestamp;
-        uv_timer_start(&source->settle, onSettled, _settings.debounceMs, 0);
+        const bool running = _settings.debounceMs == 0 ? emitEdge(*event.source, event.value, event.timestamp)
+                                                       : debounce(event);
+        if (!running)
+            return;
+    }
+    for (Source *source : _sources) {
+        if (source->unsettled)
+            startSettling(*source);
     }
     for (Source *source : overflowed) {
         const v8::Local<v8::Object> details = Nan::New<v8::Object>();
@@ -337,24 +338,59 @@ void EdgeWatcher::readEvents()
     }
 }
 
+bool EdgeWatcher::debounce(const RawEvent &event)
+{
+    // Edges wait in the kernel's queue while the event loop is busy, and
+    // arrive together however far apart they came. Their kernel times tell
+    // whether the level before this edge held for the debounce time; the time
+    // they were read at does not.
+    Source &source = *event.source;
+    if (source.unsettled && event.timestamp - source.pendingTimestamp >= debounceNs()) {
+        source.unsettled = false;
+        if (!settle(source, source.pending))
+            return false;
+    }
+    source.pending = event.value;
+    source.pendingTimestamp = event.timestamp;
+    source.unsettled = true;
+    return true;
+}
+
+void EdgeWatcher::startSettling(Source &source)
+{
+    // The last edge of the batch: the timer runs for what remains of the
+    // debounce time since the kernel saw it, which may be nothing. Counted
+    // from the loop's own time, which the timer goes by: it may lag behind
+    // the clock, never run ahead, so the timer does not fire early.
+    const uint64_t now = uv_now(source.settle.loop) * 1000000;
+    const uint64_t passed = now > source.pendingTimestamp ? now - source.pendingTimestamp : 0;
+    const uint64_t remainingNs = passed < debounceNs() ? debounceNs() - passed : 0;
+    uv_timer_start(&source.settle, onSettled, (remainingNs + 999999) / 1000000, 0);
+}
+
+bool EdgeWatcher::settle(Source &source, int level)
+{
+    if (level == source.level)
+        return true;
+    source.level = level;
+    const Edge edge = _settings.edge;
+    if ((level == 1 && edge == Edge::Falling) || (level == 0 && edge == Edge::Rising))
+        return true;
+    return emitEdge(source, level, source.pendingTimestamp);
+}
+
 void EdgeWatcher::onSettled(uv_timer_t *handle)
 {
     Source *source = static_cast<Source *>(handle->data);
     EdgeWatcher *self = source->watcher;
-    if (self->_stopped)
+    if (self->_stopped || !source->unsettled)
         return;
+    source->unsettled = false;
     // The level now, as the line has kept it for the whole debounce time;
     // the last edge's level stands in should the read fail.
     const int now = gpiod_line_get_value(source->line);
-    const int level = now < 0 ? source->pending : now;
-    if (level == source->level)
-        return;
-    source->level = level;
-    const Edge edge = self->_settings.edge;
-    if ((level == 1 && edge == Edge::Falling) || (level == 0 && edge == Edge::Rising))
-        return;
     Nan::HandleScope scope;
-    self->emitEdge(*source, level, source->pendingTimestamp);
+    self->settle(*source, now < 0 ? source->pending : now);
 }
 
 bool EdgeWatcher::emitEdge(const Source &source, int value, uint64_t timestamp)

@@ -77,7 +77,12 @@ private:
 
     void readEvents();
     void fail(int error, Source *source);
+    // Debouncing, by the edges' kernel times (CLOCK_MONOTONIC, as libuv's clock).
+    void startSettling(Source &source);
+    uint64_t debounceNs() const { return _settings.debounceMs * 1000000; }
     // Each returns false once a listener has stopped the watcher.
+    bool debounce(const RawEvent &event);
+    bool settle(Source &source, int level);
     bool emitEdge(const Source &source, int value, uint64_t timestamp);
     bool emit(const char *name, v8::Local<v8::Value> argument);
 

@@ -172,6 +172,33 @@ describe('edge events against gpio-sim', () => {
         assert.deepEqual(seen.edges.map((event) => event.edge), ['falling']);
     });
 
+    test('debouncing goes by the kernel times of edges read together after a stalled event loop', async () => {
+        for (const [edge, expected] of [['both', ['rising', 'falling']], ['rising', ['rising']]]) {
+            const line = open().getLine(2);
+            line.requestEvents({ debounce: 100, edge });
+            const seen = record(line);
+            // The event loop is blocked throughout: a level held for 300 ms,
+            // a glitch of two short pulses, then a level held again.
+            const stamps = [];
+            for (const [pull, ms] of [['pull-up', 300], ['pull-down', 20], ['pull-up', 20], ['pull-down', 300]]) {
+                stamps.push(process.hrtime.bigint());
+                sim.setPull(2, pull);
+                pause(ms);
+            }
+            await until(() => seen.edges.length >= expected.length, 3000);
+            await delay(300);
+            assert.deepEqual(seen.edges.map((event) => event.edge), expected, edge);
+            assert.deepEqual(seen.edges.map((event) => event.value), expected.map((name) => (name === 'rising' ? 1 : 0)));
+            // Each stamped with the edge that began its level.
+            assert.ok(seen.edges[0].timestamp >= stamps[0] && seen.edges[0].timestamp < stamps[1], edge);
+            if (expected.length > 1) {
+                assert.ok(seen.edges[1].timestamp >= stamps[3], edge);
+            }
+            chip.close();
+        }
+        open();
+    });
+
     test('several lines are requested, read and written together', async () => {
         open();
         const outputs = chip.getLines([0, 1, 2]);
