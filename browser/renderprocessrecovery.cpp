@@ -5,9 +5,10 @@
 
 #include <algorithm>
 
-RenderProcessRecovery::RenderProcessRecovery(QWebEngineView *view, const QUrl &startUrl,
-                                             QObject *parent)
-    : QObject(parent), _view(view), _startUrl(startUrl)
+RenderProcessRecovery::RenderProcessRecovery(QWebEngineView *view, const QUrl &startUrl, QObject *parent)
+    : QObject(parent)
+    , _view(view)
+    , _startUrl(startUrl)
 {
     _reloadTimer.setSingleShot(true);
     _stableTimer.setSingleShot(true);
@@ -19,15 +20,15 @@ RenderProcessRecovery::RenderProcessRecovery(QWebEngineView *view, const QUrl &s
     connect(view, &QWebEngineView::loadFinished, this, &RenderProcessRecovery::slot_loadFinished);
 }
 
-void RenderProcessRecovery::slot_renderProcessTerminated(
-    QWebEnginePage::RenderProcessTerminationStatus status, int exitCode)
+void RenderProcessRecovery::slot_renderProcessTerminated(QWebEnginePage::RenderProcessTerminationStatus status,
+                                                         int exitCode)
 {
     if (status == QWebEnginePage::NormalTerminationStatus)
         return;
     // A second death before the page has proved itself keeps the longer delay.
     _stableTimer.stop();
-    qWarning("render process ended abnormally: status[%d] exitCode[%d], reloading in [%d] ms",
-             int(status), exitCode, _nextDelay);
+    qWarning("render process ended abnormally: status[%d] exitCode[%d], reloading in [%d] ms", int(status), exitCode,
+             _nextDelay);
     _reloadTimer.start(_nextDelay);
     _nextDelay = std::min(_nextDelay * 2, int(MAXIMUM_DELAY_MS));
 }

@@ -32,8 +32,7 @@ public:
     int nextDelay() const { return _nextDelay; }
 
 private slots:
-    void slot_renderProcessTerminated(QWebEnginePage::RenderProcessTerminationStatus status,
-                                      int exitCode);
+    void slot_renderProcessTerminated(QWebEnginePage::RenderProcessTerminationStatus status, int exitCode);
     void slot_loadFinished(bool ok);
     void slot_reload();
     void slot_stable();

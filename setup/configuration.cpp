@@ -143,8 +143,8 @@ void syncDirectory(const QByteArray &directory)
 
 enum class SaveOutcome {
     Saved,
-    Failed,   // nothing was changed; trying another way could only do harm
-    NotHere,  // this way cannot work where the file lies; nothing was changed
+    Failed,  // nothing was changed; trying another way could only do harm
+    NotHere, // this way cannot work where the file lies; nothing was changed
 };
 
 bool writeWhole(int fd, const QByteArray &bytes)
@@ -237,8 +237,8 @@ void removeStaleTemporaries(const QByteArray &folder, const QByteArray &name)
         struct stat opened;
         struct stat named;
         if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0
-            && ::fstatat(folderFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0
-            && named.st_ino == opened.st_ino && named.st_dev == opened.st_dev) {
+            && ::fstatat(folderFd, entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_ino == opened.st_ino
+            && named.st_dev == opened.st_dev) {
             qInfo("Configuration::saveConfiguration() removing the stale temporary file [%s]", entry->d_name);
             ::unlinkat(folderFd, entry->d_name, 0);
         }
@@ -361,8 +361,8 @@ SaveOutcome rewriteInPlace(const QByteArray &target, const QByteArray &content)
     SaveOutcome outcome = SaveOutcome::Saved;
     const char *failedStep = nullptr;
     int error = 0;
-    if (content.size() > status.st_size
-        && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, off_t(content.size())) != 0 && errno != EOPNOTSUPP) {
+    if (content.size() > status.st_size && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, off_t(content.size())) != 0
+        && errno != EOPNOTSUPP) {
         failedStep = "reserve space for";
         error = errno;
         outcome = SaveOutcome::Failed;
@@ -667,19 +667,19 @@ void Configuration::initNetwork()
         runDetached(QStringLiteral("/sbin/udhcpc"),
                     {QStringLiteral("-t1"), QStringLiteral("-A3"), QStringLiteral("-b"), QStringLiteral("-R"),
                      QStringLiteral("-O"), QStringLiteral("search"), QStringLiteral("-O"),
-                     QStringLiteral("staticroutes"), QStringLiteral("-p"),
-                     QStringLiteral("/var/run/udhcpc.eth0.pid"), QStringLiteral("-i"), QStringLiteral("eth0"),
-                     QStringLiteral("-b"), QStringLiteral("-x"), QStringLiteral("hostname:") + _hostName});
+                     QStringLiteral("staticroutes"), QStringLiteral("-p"), QStringLiteral("/var/run/udhcpc.eth0.pid"),
+                     QStringLiteral("-i"), QStringLiteral("eth0"), QStringLiteral("-b"), QStringLiteral("-x"),
+                     QStringLiteral("hostname:") + _hostName});
         return;
     }
     // The route command reuses the process object unclosed: if the address
     // command is still running, the route is skipped rather than raced.
     runAndWait(process, QStringLiteral("/sbin/ip"),
-               {QStringLiteral("a"), QStringLiteral("a"), _netIp + QLatin1Char('/') + _netMask,
-                QStringLiteral("dev"), QStringLiteral("eth0")});
+               {QStringLiteral("a"), QStringLiteral("a"), _netIp + QLatin1Char('/') + _netMask, QStringLiteral("dev"),
+                QStringLiteral("eth0")});
     runAndWait(process, QStringLiteral("/sbin/ip"),
-               {QStringLiteral("r"), QStringLiteral("a"), QStringLiteral("default"), QStringLiteral("via"),
-                _netGateway, QStringLiteral("dev"), QStringLiteral("eth0")});
+               {QStringLiteral("r"), QStringLiteral("a"), QStringLiteral("default"), QStringLiteral("via"), _netGateway,
+                QStringLiteral("dev"), QStringLiteral("eth0")});
 }
 
 void Configuration::setupRtc(unsigned int secondsSinceEpoch)
@@ -687,8 +687,7 @@ void Configuration::setupRtc(unsigned int secondsSinceEpoch)
     // Written unsigned: a signed "%i" would turn anything past 2038-01-19 into a
     // negative count and set the clock to 1901.
     QProcess date;
-    runAndWait(date, QStringLiteral("/bin/date"),
-               {QStringLiteral("-s"), QStringLiteral("@%1").arg(secondsSinceEpoch)});
+    runAndWait(date, QStringLiteral("/bin/date"), {QStringLiteral("-s"), QStringLiteral("@%1").arg(secondsSinceEpoch)});
     QProcess hwclock;
     runAndWait(hwclock, QStringLiteral("/sbin/hwclock"), {QStringLiteral("-w")});
 }

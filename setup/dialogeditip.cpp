@@ -12,11 +12,11 @@ DialogEditIp::DialogEditIp(const QString &caption, const QString &address, QWidg
     ui->groupBox->setTitle(caption);
     updateLabels();
 
-    for (QPushButton *up : {ui->pushButton_up_ip_1, ui->pushButton_up_ip_2, ui->pushButton_up_ip_3,
-                            ui->pushButton_up_ip_4})
+    for (QPushButton *up :
+         {ui->pushButton_up_ip_1, ui->pushButton_up_ip_2, ui->pushButton_up_ip_3, ui->pushButton_up_ip_4})
         connect(up, &QAbstractButton::clicked, this, &DialogEditIp::slot_upPressed);
-    for (QPushButton *down : {ui->pushButton_down_ip_1, ui->pushButton_down_ip_2,
-                              ui->pushButton_down_ip_3, ui->pushButton_down_ip_4})
+    for (QPushButton *down :
+         {ui->pushButton_down_ip_1, ui->pushButton_down_ip_2, ui->pushButton_down_ip_3, ui->pushButton_down_ip_4})
         connect(down, &QAbstractButton::clicked, this, &DialogEditIp::slot_downPressed);
 }
 

@@ -15,8 +15,7 @@ DialogEditMask::DialogEditMask(const QString &caption, const QString &mask, QWid
     // The buttons of the first three columns stay disabled and unconnected: a
     // mask moves as a whole, so only the last column's pair acts.
     connect(ui->pushButton_up_ip_4, &QAbstractButton::clicked, this, &DialogEditMask::slot_upPressed);
-    connect(ui->pushButton_down_ip_4, &QAbstractButton::clicked, this,
-            &DialogEditMask::slot_downPressed);
+    connect(ui->pushButton_down_ip_4, &QAbstractButton::clicked, this, &DialogEditMask::slot_downPressed);
 }
 
 DialogEditMask::~DialogEditMask()

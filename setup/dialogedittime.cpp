@@ -9,8 +9,8 @@ DialogEditTime::DialogEditTime(QWidget *parent)
 {
     ui->setupUi(this);
 
-    for (QPushButton *up : {ui->pushButton_up_y, ui->pushButton_up_m, ui->pushButton_up_d,
-                            ui->pushButton_up_h, ui->pushButton_up_min})
+    for (QPushButton *up :
+         {ui->pushButton_up_y, ui->pushButton_up_m, ui->pushButton_up_d, ui->pushButton_up_h, ui->pushButton_up_min})
         connect(up, &QAbstractButton::clicked, this, &DialogEditTime::slot_upPressed);
     for (QPushButton *down : {ui->pushButton_down_y, ui->pushButton_down_m, ui->pushButton_down_d,
                               ui->pushButton_down_h, ui->pushButton_down_min})

@@ -58,8 +58,7 @@ bool isActionKey(int key)
 // under it.
 bool isEligibleWindow(const QWidget *w)
 {
-    return w && w->isWindow() && w->isVisible() && !w->isHidden()
-        && (w->windowFlags() & Qt::ToolTip) != Qt::ToolTip;
+    return w && w->isWindow() && w->isVisible() && !w->isHidden() && (w->windowFlags() & Qt::ToolTip) != Qt::ToolTip;
 }
 
 QList<QWidget *> eligibleWindows()
@@ -109,15 +108,14 @@ void drawArrow(QPainter &painter, bool dimmed)
 {
     // The tip sits one pixel right of and below the hotspot (the widget's
     // origin), so the 1.5 px outline is not clipped at the top-left.
-    static const QPoint outline[] = {QPoint(1, 1),  QPoint(1, 21),  QPoint(6, 16), QPoint(9, 24),
-                                     QPoint(13, 22), QPoint(10, 15), QPoint(16, 14)};
+    static const QPoint outline[]
+        = {QPoint(1, 1), QPoint(1, 21), QPoint(6, 16), QPoint(9, 24), QPoint(13, 22), QPoint(10, 15), QPoint(16, 14)};
 
     const QColor penColour = dimmed ? QColor(0, 0, 0, 120) : QColor(0, 0, 0, 255);
     const QColor fillColour = dimmed ? QColor(200, 200, 200, 120) : QColor(255, 255, 255, 255);
 
     painter.setRenderHint(QPainter::Antialiasing, true);
-    painter.setPen(QPen(QBrush(penColour, Qt::SolidPattern), 1.5, Qt::SolidLine, Qt::SquareCap,
-                        Qt::BevelJoin));
+    painter.setPen(QPen(QBrush(penColour, Qt::SolidPattern), 1.5, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
     painter.setBrush(QBrush(fillColour, Qt::SolidPattern));
     painter.drawPolygon(outline, int(sizeof outline / sizeof outline[0]), Qt::OddEvenFill);
 }
@@ -189,8 +187,7 @@ bool KbdCursor::eventFilter(QObject *watched, QEvent *event)
             // widgets of their own: they are judged by the widget that has
             // the focus, or the style's copy would end pass-through as soon
             // as it began.
-            QWidget *focused = watched->isWidgetType() ? static_cast<QWidget *>(watched)
-                                                       : QApplication::focusWidget();
+            QWidget *focused = watched->isWidgetType() ? static_cast<QWidget *>(watched) : QApplication::focusWidget();
             _passThrough = consumesArrows(focused);
             if (_overlay)
                 _overlay->setDimmed(_passThrough);
@@ -232,8 +229,7 @@ bool KbdCursor::handleKeyPress(QKeyEvent *event)
         return true;
     }
 
-    if (_active && (key == Qt::Key_Tab || key == Qt::Key_Backtab)
-        && (event->modifiers() & Qt::ControlModifier)) {
+    if (_active && (key == Qt::Key_Tab || key == Qt::Key_Backtab) && (event->modifiers() & Qt::ControlModifier)) {
         switchWindow();
         return true;
     }
@@ -471,8 +467,7 @@ void KbdCursor::syncHover()
     if (_holdTarget) {
         QWidget *held = _holdTarget.data();
         QCoreApplication::postEvent(held, new QMouseEvent(QEvent::MouseMove, QPointF(held->mapFromGlobal(_pos)),
-                                                          screenPos, Qt::NoButton, Qt::LeftButton,
-                                                          Qt::NoModifier));
+                                                          screenPos, Qt::NoButton, Qt::LeftButton, Qt::NoModifier));
         return;
     }
 
@@ -488,8 +483,7 @@ void KbdCursor::syncHover()
         _hoverTarget = target;
     }
     QCoreApplication::postEvent(target, new QMouseEvent(QEvent::MouseMove, QPointF(target->mapFromGlobal(_pos)),
-                                                        screenPos, Qt::NoButton, Qt::NoButton,
-                                                        Qt::NoModifier));
+                                                        screenPos, Qt::NoButton, Qt::NoButton, Qt::NoModifier));
 }
 
 void KbdCursor::postHoverChange(QWidget *widget, QEvent::Type type)
@@ -510,14 +504,14 @@ void KbdCursor::click(Qt::MouseButton button)
     const QPointF local(target->mapFromGlobal(_pos));
     const QPointF screenPos(_pos);
 
-    QCoreApplication::postEvent(target, new QMouseEvent(QEvent::MouseButtonPress, local, screenPos, button,
-                                                        button, QGuiApplication::keyboardModifiers()));
+    QCoreApplication::postEvent(target, new QMouseEvent(QEvent::MouseButtonPress, local, screenPos, button, button,
+                                                        QGuiApplication::keyboardModifiers()));
     if (button == Qt::RightButton) {
         // A right press alone opens no context menu: Qt makes the ContextMenu
         // event only from mouse input that comes through the window. A real
         // mouse on Linux gives it between the press and the release.
-        QCoreApplication::postEvent(target, new QContextMenuEvent(QContextMenuEvent::Mouse, local.toPoint(),
-                                                                  _pos, QGuiApplication::keyboardModifiers()));
+        QCoreApplication::postEvent(target, new QContextMenuEvent(QContextMenuEvent::Mouse, local.toPoint(), _pos,
+                                                                  QGuiApplication::keyboardModifiers()));
     }
     QCoreApplication::postEvent(target, new QMouseEvent(QEvent::MouseButtonRelease, local, screenPos, button,
                                                         Qt::NoButton, QGuiApplication::keyboardModifiers()));
@@ -529,9 +523,8 @@ void KbdCursor::wheel(int delta)
     if (!target)
         return;
     QCoreApplication::postEvent(target, new QWheelEvent(QPointF(target->mapFromGlobal(_pos)), QPointF(_pos),
-                                                        QPoint(0, 0), QPoint(0, delta), Qt::NoButton,
-                                                        Qt::NoModifier, Qt::NoScrollPhase, false,
-                                                        Qt::MouseEventNotSynthesized));
+                                                        QPoint(0, 0), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                                                        Qt::NoScrollPhase, false, Qt::MouseEventNotSynthesized));
 }
 
 void KbdCursor::pressAndHold()
@@ -543,8 +536,7 @@ void KbdCursor::pressAndHold()
         return;
     _holdTarget = target;
     QCoreApplication::postEvent(target, new QMouseEvent(QEvent::MouseButtonPress, QPointF(target->mapFromGlobal(_pos)),
-                                                        QPointF(_pos), Qt::LeftButton, Qt::LeftButton,
-                                                        Qt::NoModifier));
+                                                        QPointF(_pos), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
 }
 
 void KbdCursor::releaseHold()
@@ -553,8 +545,7 @@ void KbdCursor::releaseHold()
         return;
     QWidget *held = _holdTarget.data();
     QCoreApplication::postEvent(held, new QMouseEvent(QEvent::MouseButtonRelease, QPointF(held->mapFromGlobal(_pos)),
-                                                      QPointF(_pos), Qt::LeftButton, Qt::NoButton,
-                                                      Qt::NoModifier));
+                                                      QPointF(_pos), Qt::LeftButton, Qt::NoButton, Qt::NoModifier));
     _holdTarget.clear();
 }
 
@@ -582,7 +573,7 @@ bool KbdCursor::consumesArrows(QWidget *widget)
     if (!widget)
         return false;
     return qobject_cast<QLineEdit *>(widget) || qobject_cast<QTextEdit *>(widget)
-        || qobject_cast<QPlainTextEdit *>(widget) || qobject_cast<QAbstractSpinBox *>(widget)
-        || qobject_cast<QComboBox *>(widget) || qobject_cast<QAbstractItemView *>(widget)
-        || qobject_cast<QAbstractSlider *>(widget);
+           || qobject_cast<QPlainTextEdit *>(widget) || qobject_cast<QAbstractSpinBox *>(widget)
+           || qobject_cast<QComboBox *>(widget) || qobject_cast<QAbstractItemView *>(widget)
+           || qobject_cast<QAbstractSlider *>(widget);
 }

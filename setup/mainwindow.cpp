@@ -76,8 +76,7 @@ void MainWindow::updateNetworkLables()
 void MainWindow::slot_updateTimerTick()
 {
     updateNetworkLables();
-    ui->pushButton_timeDateSetup->setText(
-        QDateTime::currentDateTime().toString(QStringLiteral("⚙ yyyy.MM.dd hh:mm")));
+    ui->pushButton_timeDateSetup->setText(QDateTime::currentDateTime().toString(QStringLiteral("⚙ yyyy.MM.dd hh:mm")));
     ui->pushButton_goToCmd->setVisible(config()->_showCmdButton);
 }
 

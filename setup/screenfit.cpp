@@ -112,8 +112,8 @@ void ScreenFit::fit(QWidget *window)
         }
         applyFactor(fitted, fitting / 100.0);
         if (!qFuzzyCompare(fitted.factor, before))
-            qDebug("ScreenFit::fit() window[%s] display[%dx%d] fonts at [%.2f]",
-                   window->metaObject()->className(), room.width(), room.height(), fitted.factor);
+            qDebug("ScreenFit::fit() window[%s] display[%dx%d] fonts at [%.2f]", window->metaObject()->className(),
+                   room.width(), room.height(), fitted.factor);
     }
 
     // The layout raised the window to its old minimum when it was shown; on the

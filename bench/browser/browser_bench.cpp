@@ -131,13 +131,13 @@ QByteArray allocatingPage()
 
 bool nearColour(QRgb a, QRgb b)
 {
-    return qAbs(qRed(a) - qRed(b)) <= 2 && qAbs(qGreen(a) - qGreen(b)) <= 2
-        && qAbs(qBlue(a) - qBlue(b)) <= 2;
+    return qAbs(qRed(a) - qRed(b)) <= 2 && qAbs(qGreen(a) - qGreen(b)) <= 2 && qAbs(qBlue(a) - qBlue(b)) <= 2;
 }
 class Screen
 {
 public:
-    explicit Screen(const QString &name) : _display(XOpenDisplay(name.toLocal8Bit().constData()))
+    explicit Screen(const QString &name)
+        : _display(XOpenDisplay(name.toLocal8Bit().constData()))
     {
     }
     ~Screen()
@@ -162,8 +162,8 @@ public:
     {
         const int width = DisplayWidth(_display, DefaultScreen(_display));
         const int height = DisplayHeight(_display, DefaultScreen(_display));
-        XImage *image = XGetImage(_display, DefaultRootWindow(_display), 0, 0, unsigned(width),
-                                  unsigned(height), AllPlanes, ZPixmap);
+        XImage *image = XGetImage(_display, DefaultRootWindow(_display), 0, 0, unsigned(width), unsigned(height),
+                                  AllPlanes, ZPixmap);
         if (!image)
             return {};
         QImage result(width, height, QImage::Format_RGB32);
@@ -277,9 +277,13 @@ public:
         const QProcessEnvironment environment = browserEnvironment(_display, _home->path());
         QStringList arguments;
         if (kind == Chromium)
-            arguments = QStringList{"--kiosk", "--no-sandbox", "--no-first-run",
-                                    "--disable-background-networking", "--disable-component-update",
-                                    "--disable-sync", "--user-data-dir=" + _home->filePath("profile")};
+            arguments = QStringList{"--kiosk",
+                                    "--no-sandbox",
+                                    "--no-first-run",
+                                    "--disable-background-networking",
+                                    "--disable-component-update",
+                                    "--disable-sync",
+                                    "--user-data-dir=" + _home->filePath("profile")};
         if (kind == Cog)
             arguments = QStringList{"--platform=wl"};
         arguments << url;
@@ -356,8 +360,10 @@ public:
                 sampleMemory(&sample);
                 pss << sample.pssKb;
                 out << QString("  %1 %2 minute %3: %4 MiB PSS, %5 processes, %6 requests\n")
-                           .arg(BROWSER_NAMES[kind], path).arg(minute)
-                           .arg(sample.pssKb / 1024.0, 0, 'f', 1).arg(sample.processes)
+                           .arg(BROWSER_NAMES[kind], path)
+                           .arg(minute)
+                           .arg(sample.pssKb / 1024.0, 0, 'f', 1)
+                           .arg(sample.processes)
                            .arg(_server.requestCount(path) - requestsBefore);
                 out.flush();
             }
@@ -454,7 +460,11 @@ QString mib(qint64 kb)
 
 int runComparison(Bench &bench, int rounds, const QString &outputDir)
 {
-    struct Figures { QList<qint64> ms, rss, pss, dirty; QList<int> processes; };
+    struct Figures
+    {
+        QList<qint64> ms, rss, pss, dirty;
+        QList<int> processes;
+    };
     const QStringList pages{"/light.html", "/heavy.html"};
     QList<BrowserKind> kinds;
     for (BrowserKind kind : {Kiosk, Cog, Chromium})
@@ -468,15 +478,19 @@ int runComparison(Bench &bench, int rounds, const QString &outputDir)
             for (int turn = 0; turn < kinds.size(); ++turn) {
                 const BrowserKind kind = kinds[(round + turn) % kinds.size()];
                 const QString name = BROWSER_NAMES[kind];
-                const QString screenshot = round == 1
-                    ? outputDir + "/" + name + "-" + QString(page).remove('/').remove(".html") + ".png"
-                    : QString();
+                const QString screenshot
+                    = round == 1 ? outputDir + "/" + name + "-" + QString(page).remove('/').remove(".html") + ".png"
+                                 : QString();
                 const Sample sample = bench.measure(kind, page, screenshot);
                 out << QString("%1  %2 %3  %4  %5  %6  %7  %8  %9\n")
                            .arg(round == 0 ? QString("warm") : QString::number(round), 5)
-                           .arg(page, -12).arg(name, -13)
-                           .arg(sample.firstPixelMs, 14).arg(sample.rssKb, 7).arg(sample.pssKb, 7)
-                           .arg(sample.dirtyKb, 8).arg(sample.processes, 9)
+                           .arg(page, -12)
+                           .arg(name, -13)
+                           .arg(sample.firstPixelMs, 14)
+                           .arg(sample.rssKb, 7)
+                           .arg(sample.pssKb, 7)
+                           .arg(sample.dirtyKb, 8)
+                           .arg(sample.processes, 9)
                            .arg(QString::number(sample.coverage * 100, 'f', 1) + "%", 10);
                 out.flush();
                 if (round == 0 || sample.firstPixelMs < 0)
@@ -496,7 +510,8 @@ int runComparison(Bench &bench, int rounds, const QString &outputDir)
     for (const QString &page : pages) {
         const Figures reference = figures.value(page + " " + BROWSER_NAMES[base]);
         out << page << "\n";
-        out << "  browser        launches  first pixel ms (ratio)  PSS MiB (ratio)  RSS MiB  private dirty MiB (ratio)  processes\n";
+        out << "  browser        launches  first pixel ms (ratio)  PSS MiB (ratio)  RSS MiB  private dirty MiB (ratio) "
+               " processes\n";
         for (BrowserKind kind : kinds) {
             const Figures f = figures.value(page + " " + BROWSER_NAMES[kind]);
             if (f.ms.isEmpty()) {
@@ -504,11 +519,15 @@ int runComparison(Bench &bench, int rounds, const QString &outputDir)
                 continue;
             }
             out << QString("  %1  %2  %3 (%4)  %5 (%6)  %7  %8 (%9)  %10\n")
-                       .arg(BROWSER_NAMES[kind], -13).arg(f.ms.size(), 8)
-                       .arg(median(f.ms), 14).arg(ratio(median(f.ms), median(reference.ms)))
-                       .arg(mib(median(f.pss)), 7).arg(ratio(median(f.pss), median(reference.pss)))
+                       .arg(BROWSER_NAMES[kind], -13)
+                       .arg(f.ms.size(), 8)
+                       .arg(median(f.ms), 14)
+                       .arg(ratio(median(f.ms), median(reference.ms)))
+                       .arg(mib(median(f.pss)), 7)
+                       .arg(ratio(median(f.pss), median(reference.pss)))
                        .arg(mib(median(f.rss)), 7)
-                       .arg(mib(median(f.dirty)), 17).arg(ratio(median(f.dirty), median(reference.dirty)))
+                       .arg(mib(median(f.dirty)), 17)
+                       .arg(ratio(median(f.dirty), median(reference.dirty)))
                        .arg(median(f.processes), 9);
         }
     }
@@ -533,7 +552,8 @@ int runSoak(Bench &bench, int minutes)
             // is the one after the first minute.
             out << QString("%1 %2: minute 0 %3 MiB, minute 1 %4 MiB, last %5 MiB, peak %6 MiB;"
                            " growth after minute 1: %7 MiB\n")
-                       .arg(BROWSER_NAMES[kind], page).arg(mib(pss.first()), mib(pss.value(1)), mib(pss.last()))
+                       .arg(BROWSER_NAMES[kind], page)
+                       .arg(mib(pss.first()), mib(pss.value(1)), mib(pss.last()))
                        .arg(mib(*std::max_element(pss.begin(), pss.end())))
                        .arg(mib(pss.last() - pss.value(1)));
             out.flush();

@@ -160,8 +160,8 @@ int runHold(CountingApplication &app, bool holding, double seconds)
     key(false, Qt::Key_F12);
     // The pointer is confined to the window, which the platform may place a
     // little off the screen's origin.
-    const QRect screen = QRect(window->mapToGlobal(QPoint(0, 0)), window->size())
-                             & QGuiApplication::primaryScreen()->geometry();
+    const QRect screen
+        = QRect(window->mapToGlobal(QPoint(0, 0)), window->size()) & QGuiApplication::primaryScreen()->geometry();
     CursorOverlay *overlay = window->findChild<CursorOverlay *>();
     if (!overlay) {
         std::fprintf(stderr, "the pointer did not come on\n");
@@ -180,7 +180,7 @@ int runHold(CountingApplication &app, bool holding, double seconds)
         // turn round, as an operator steering back and forth would.
         const QPoint now = overlay->mapToGlobal(QPoint(0, 0));
         const bool atEdge = (held == Qt::Key_Right && now.x() >= screen.right())
-            || (held == Qt::Key_Left && now.x() <= screen.left());
+                            || (held == Qt::Key_Left && now.x() <= screen.left());
         if (holding && atEdge) {
             key(false, held);
             held = held == Qt::Key_Right ? Qt::Key_Left : Qt::Key_Right;

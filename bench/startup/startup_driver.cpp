@@ -64,7 +64,8 @@ Run runOnce(const QByteArray &program, const QByteArray &probe, const QByteArray
     // Both programs see what panel-setup sets for itself on the panel.
     if (!probe.isEmpty())
         env << "LD_PRELOAD=" + probe << "PANEL_STARTUP_PROBE_FILE=" + probeFile;
-    env << "QT_FONT_DPI=140" << "QT_SCALE_FACTOR=1";
+    env << "QT_FONT_DPI=140"
+        << "QT_SCALE_FACTOR=1";
     QVector<char *> envp;
     for (QByteArray &entry : env)
         envp << entry.data();
@@ -177,8 +178,8 @@ int main(int argc, char *argv[])
         minimalKb << m.peakKb;
         std::printf("round %2d: panel-setup %7.1f ms (+%.0f s pause) %6ld KiB | minimal %7.1f ms %6ld KiB"
                     " | panel-setup -q %7.1f ms\n",
-                    i + 1, 1000 * (p.seconds - BROWSER_PAUSE_S), BROWSER_PAUSE_S, p.peakKb,
-                    1000 * m.seconds, m.peakKb, 1000 * q.seconds);
+                    i + 1, 1000 * (p.seconds - BROWSER_PAUSE_S), BROWSER_PAUSE_S, p.peakKb, 1000 * m.seconds, m.peakKb,
+                    1000 * q.seconds);
     }
     const double panelMedian = median(panelSeconds), minimalMedian = median(minimalSeconds);
     const long panelPeak = median(panelKb), minimalPeak = median(minimalKb);

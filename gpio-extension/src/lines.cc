@@ -73,8 +73,7 @@ bool Lines::readValues(v8::Local<v8::Value> values, std::vector<int> &result) co
     }
     const v8::Local<v8::Array> array = values.As<v8::Array>();
     if (array->Length() != _lines.size()) {
-        gpio::throwArgumentValueError("values must have one value per line (" + std::to_string(_lines.size())
-                                      + ")");
+        gpio::throwArgumentValueError("values must have one value per line (" + std::to_string(_lines.size()) + ")");
         return false;
     }
     result.assign(_lines.size(), 0);

@@ -38,17 +38,17 @@ NAN_MODULE_INIT(InitAll)
 // runtime reports for the module; it is fixed so that it does not depend on
 // where the build runs.
 node::node_module registration = {
-    127,                                          // module ABI version
-    0,                                            // flags
-    nullptr,                                      // shared-object handle
-    "../src/main.cc",                             // source file name
+    127,              // module ABI version
+    0,                // flags
+    nullptr,          // shared-object handle
+    "../src/main.cc", // source file name
     // InitAll takes the exports object only; the runtime's extra arguments are
     // ignored, as with every Nan module.
     reinterpret_cast<node::addon_register_func>(reinterpret_cast<void (*)()>(InitAll)),
-    nullptr,                                      // context-aware initialisation
-    "NativeExtension",                            // module name
-    nullptr,                                      // private data
-    nullptr,                                      // runtime's list link
+    nullptr,           // context-aware initialisation
+    "NativeExtension", // module name
+    nullptr,           // private data
+    nullptr,           // runtime's list link
 };
 
 // Runs while the runtime dlopen()s the shared object; the runtime then calls

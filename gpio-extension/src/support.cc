@@ -54,8 +54,7 @@ bool readChoice(v8::Local<v8::Object> options, const char *key, const NamedFlag 
             return true;
         }
     }
-    throwArgumentValueError(std::string("options.") + key + " must be one of " + allowed + ", not '" + *text
-                            + "'");
+    throwArgumentValueError(std::string("options.") + key + " must be one of " + allowed + ", not '" + *text + "'");
     return false;
 }
 

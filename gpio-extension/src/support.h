@@ -68,9 +68,9 @@ void setMethod(const char *name)
 template <const Nan::Persistent<v8::FunctionTemplate> &owner, Nan::FunctionCallback callback>
 void setGetter(const char *name)
 {
-    Nan::New(owner)->PrototypeTemplate()->SetAccessorProperty(
-        Nan::New(name).ToLocalChecked(), methodTemplate(receiverChecked<owner, callback>, owner),
-        v8::Local<v8::FunctionTemplate>(), v8::ReadOnly);
+    Nan::New(owner)->PrototypeTemplate()->SetAccessorProperty(Nan::New(name).ToLocalChecked(),
+                                                              methodTemplate(receiverChecked<owner, callback>, owner),
+                                                              v8::Local<v8::FunctionTemplate>(), v8::ReadOnly);
 }
 
 // What a line request is made with: the consumer name and libgpiod's request flags.

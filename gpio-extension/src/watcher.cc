@@ -27,8 +27,7 @@ constexpr double MAX_DEBOUNCE_MS = 86400000;
 // string table rather than made anew for each event.
 v8::Local<v8::String> text(const char *value)
 {
-    return v8::String::NewFromUtf8(v8::Isolate::GetCurrent(), value, v8::NewStringType::kInternalized)
-        .ToLocalChecked();
+    return v8::String::NewFromUtf8(v8::Isolate::GetCurrent(), value, v8::NewStringType::kInternalized).ToLocalChecked();
 }
 
 } // namespace
@@ -309,8 +308,7 @@ void EdgeWatcher::readEvents()
                 const int value = buffer[i].id == GPIOEVENT_EVENT_RISING_EDGE ? 1 : 0;
                 events.push_back({source, buffer[i].timestamp, value});
             }
-            if (count >= KERNEL_QUEUE
-                && std::find(overflowed.begin(), overflowed.end(), source) == overflowed.end())
+            if (count >= KERNEL_QUEUE && std::find(overflowed.begin(), overflowed.end(), source) == overflowed.end())
                 overflowed.push_back(source);
             if (count < READ_BATCH)
                 break;
@@ -321,8 +319,8 @@ void EdgeWatcher::readEvents()
 
     Nan::HandleScope scope;
     for (const RawEvent &event : events) {
-        const bool running = _settings.debounceMs == 0 ? emitEdge(*event.source, event.value, event.timestamp)
-                                                       : debounce(event);
+        const bool running
+            = _settings.debounceMs == 0 ? emitEdge(*event.source, event.value, event.timestamp) : debounce(event);
         if (!running)
             return;
     }
@@ -426,8 +424,8 @@ void EdgeWatcher::fail(int error, Source *source)
     const v8::Context::Scope contextScope(context);
     stop();
     Nan::TryCatch tryCatch;
-    throwSystemError(error, "cannot read the events of line " + std::to_string(source->offset) + " of "
-                                + _chip->name());
+    throwSystemError(error,
+                     "cannot read the events of line " + std::to_string(source->offset) + " of " + _chip->name());
     const v8::Local<v8::Value> exception = tryCatch.Exception();
     tryCatch.Reset();
     emit("error", exception);

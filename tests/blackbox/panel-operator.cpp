@@ -61,8 +61,8 @@ namespace {
 int keyCode(const QString &name)
 {
     static const QMap<QString, int> codes = {
-        {"F12", KEY_F12},       {"ENTER", KEY_ENTER},       {"SPACE", KEY_SPACE}, {"ESC", KEY_ESC},
-        {"UP", KEY_UP},         {"DOWN", KEY_DOWN},         {"LEFT", KEY_LEFT},   {"RIGHT", KEY_RIGHT},
+        {"F12", KEY_F12},       {"ENTER", KEY_ENTER},       {"SPACE", KEY_SPACE},  {"ESC", KEY_ESC},
+        {"UP", KEY_UP},         {"DOWN", KEY_DOWN},         {"LEFT", KEY_LEFT},    {"RIGHT", KEY_RIGHT},
         {"PAGEUP", KEY_PAGEUP}, {"PAGEDOWN", KEY_PAGEDOWN}, {"MENU", KEY_COMPOSE}, {"TAB", KEY_TAB},
     };
     const auto found = codes.find(name.toUpper());
@@ -74,8 +74,8 @@ int keyCode(const QString &name)
 QString x11KeyName(int code)
 {
     static const QMap<int, QString> names = {
-        {KEY_F12, "F12"},  {KEY_ENTER, "Return"},    {KEY_SPACE, "space"},     {KEY_ESC, "Escape"},
-        {KEY_UP, "Up"},    {KEY_DOWN, "Down"},       {KEY_LEFT, "Left"},       {KEY_RIGHT, "Right"},
+        {KEY_F12, "F12"},      {KEY_ENTER, "Return"},  {KEY_SPACE, "space"},  {KEY_ESC, "Escape"},
+        {KEY_UP, "Up"},        {KEY_DOWN, "Down"},     {KEY_LEFT, "Left"},    {KEY_RIGHT, "Right"},
         {KEY_PAGEUP, "Prior"}, {KEY_PAGEDOWN, "Next"}, {KEY_COMPOSE, "Menu"}, {KEY_TAB, "Tab"},
     };
     return names.value(code);

@@ -31,9 +31,8 @@ bool VirtualDisplay::start(QString *error)
     // accepts connections. -br: a black root window, so that "no browser on the
     // screen" is one colour too.
     _server.setProcessChannelMode(QProcess::SeparateChannels);
-    _server.start("Xvfb", {"-displayfd", "1", "-screen", "0",
-                           QString("%1x%2x24").arg(WIDTH).arg(HEIGHT), "-br", "-nolisten", "tcp",
-                           "-noreset"});
+    _server.start("Xvfb", {"-displayfd", "1", "-screen", "0", QString("%1x%2x24").arg(WIDTH).arg(HEIGHT), "-br",
+                           "-nolisten", "tcp", "-noreset"});
     if (!_server.waitForStarted(10000)) {
         *error = "Xvfb did not start: " + _server.errorString();
         return false;
@@ -63,8 +62,8 @@ namespace {
 // after the test function and its data row.
 QString failureScreenPath()
 {
-    QString name = QString("%1-%2.png").arg(QTest::currentTestFunction(),
-                                            QTest::currentDataTag() ? QTest::currentDataTag() : "");
+    QString name = QString("%1-%2.png")
+                       .arg(QTest::currentTestFunction(), QTest::currentDataTag() ? QTest::currentDataTag() : "");
     name.replace(QRegularExpression("[^A-Za-z0-9.-]"), "_");
     return QStringLiteral(BROWSER_TEST_ARTIFACTS) + "/" + name;
 }
@@ -83,8 +82,19 @@ int shiftOf(quint32 mask)
 // colour map, then the pixels in the server's byte order.
 QImage imageFromXwd(const QByteArray &dump)
 {
-    enum { HeaderSize, Width = 4, Height, ByteOrder = 7, BitsPerPixel = 11, BytesPerLine,
-           RedMask = 14, GreenMask, BlueMask, ColourCount = 19, FieldCount = 25 };
+    enum {
+        HeaderSize,
+        Width = 4,
+        Height,
+        ByteOrder = 7,
+        BitsPerPixel = 11,
+        BytesPerLine,
+        RedMask = 14,
+        GreenMask,
+        BlueMask,
+        ColourCount = 19,
+        FieldCount = 25
+    };
     if (dump.size() < FieldCount * 4)
         return {};
     const uchar *bytes = reinterpret_cast<const uchar *>(dump.constData());
@@ -106,8 +116,8 @@ QImage imageFromXwd(const QByteArray &dump)
         const uchar *line = bytes + offset + qint64(y) * bytesPerLine;
         QRgb *out = reinterpret_cast<QRgb *>(image.scanLine(int(y)));
         for (quint32 x = 0; x < width; ++x) {
-            const quint32 pixel = littleEndian ? qFromLittleEndian<quint32>(line + 4 * x)
-                                               : qFromBigEndian<quint32>(line + 4 * x);
+            const quint32 pixel
+                = littleEndian ? qFromLittleEndian<quint32>(line + 4 * x) : qFromBigEndian<quint32>(line + 4 * x);
             out[x] = qRgb(int((pixel & masks[0]) >> shifts[0]), int((pixel & masks[1]) >> shifts[1]),
                           int((pixel & masks[2]) >> shifts[2]));
         }
@@ -174,7 +184,8 @@ void VirtualDisplay::saveLastScreenIfFailed()
 // PageServer
 // ---------------------------------------------------------------------------
 
-PageServer::PageServer(QObject *parent) : QObject(parent)
+PageServer::PageServer(QObject *parent)
+    : QObject(parent)
 {
     connect(&_server, &QTcpServer::newConnection, this, &PageServer::slot_newConnection);
 }
@@ -235,8 +246,9 @@ void PageServer::answer(QTcpSocket *socket)
         status = "404 Not Found";
     }
     // no-store: a reload must reach us, not the engine's cache.
-    socket->write("HTTP/1.0 " + status + "\r\nContent-Type: text/html; charset=utf-8\r\n"
-                  "Cache-Control: no-store\r\nConnection: close\r\nContent-Length: "
+    socket->write("HTTP/1.0 " + status
+                  + "\r\nContent-Type: text/html; charset=utf-8\r\n"
+                    "Cache-Control: no-store\r\nConnection: close\r\nContent-Length: "
                   + QByteArray::number(body.size()) + "\r\n\r\n" + body);
     socket->disconnectFromHost();
 }
@@ -437,8 +449,7 @@ QProcessEnvironment browserEnvironment(const VirtualDisplay &display, const QStr
 // BrowserRun
 // ---------------------------------------------------------------------------
 
-BrowserRun::BrowserRun(const QString &program, const QStringList &arguments,
-                       const QProcessEnvironment &environment)
+BrowserRun::BrowserRun(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment)
 {
     _process.setProcessChannelMode(QProcess::MergedChannels);
     _process.setProcessEnvironment(environment);

@@ -61,8 +61,7 @@ private:
 // Waits until the display shows nothing but this colour; a failure tells what
 // it showed instead.
 #define QTRY_SHOWS_ONLY(display, colour, timeoutMs) \
-    QTRY_VERIFY2_WITH_TIMEOUT((display).showsOnly(colour), \
-                              qPrintable((display).describeLastScreen(colour)), timeoutMs)
+    QTRY_VERIFY2_WITH_TIMEOUT((display).showsOnly(colour), qPrintable((display).describeLastScreen(colour)), timeoutMs)
 
 // Serves fixed pages over HTTP/1.0 on 127.0.0.1. A path may carry a sequence of
 // pages: the n-th request gets the n-th page, the last one repeats, so a test
@@ -132,8 +131,7 @@ QProcessEnvironment browserEnvironment(const VirtualDisplay &display, const QStr
 class BrowserRun
 {
 public:
-    BrowserRun(const QString &program, const QStringList &arguments,
-               const QProcessEnvironment &environment);
+    BrowserRun(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment);
     ~BrowserRun();
 
     qint64 pid() const { return _process.processId(); }

@@ -127,8 +127,8 @@ void TestBrowserControl::writeConfiguration(const QStringList &extraLines)
 {
     QFile file(_configuration);
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QStringList lines{"# written by " + QString(QTest::currentTestFunction()),
-                      "pid_file=" + _pidFile, "log_file=" + _files.filePath("browser.log")};
+    QStringList lines{"# written by " + QString(QTest::currentTestFunction()), "pid_file=" + _pidFile,
+                      "log_file=" + _files.filePath("browser.log")};
     lines << extraLines;
     file.write(lines.join('\n').toUtf8() + '\n');
 }
@@ -180,9 +180,11 @@ void TestBrowserControl::startShowsTheConfiguredPage_data()
     QTest::addColumn<QRgb>("colour");
 
     // The whole value is the one URL argument: it is not split at its blanks.
+    // clang-format off
     QTest::newRow("http, blanks and Cyrillic") << QString() << BLUE;
     QTest::newRow("file") << "url=file://" + _files.filePath("green.html") << GREEN;
     QTest::newRow("no url: blank page") << QString("# no url") << WHITE;
+    // clang-format on
 }
 
 void TestBrowserControl::startShowsTheConfiguredPage()
@@ -305,8 +307,10 @@ void TestBrowserControl::endsWhatABrowserThatDiedLeft_data()
 {
     QTest::addColumn<QString>("command");
 
+    // clang-format off
     QTest::newRow("stop") << "stop";
     QTest::newRow("the next start") << "start";
+    // clang-format on
 }
 
 // A browser that crashed or was killed for memory may leave helpers behind:
@@ -423,6 +427,7 @@ void TestBrowserControl::stopNeverSignalsBeyondTheBrowser_data()
     // browser: every process there is, the caller's own group, this test. The
     // start times are the true ones, so only the pid itself can stop the kill.
     const QByteArray self = QByteArray::number(qint64(::getpid()));
+    // clang-format off
     QTest::newRow("process 1") << "1 " + startTimeOf(1) + "\n";
     QTest::newRow("process 1, leading zero") << "01 " + startTimeOf(1) + "\n";
     QTest::newRow("zero") << QByteArray("0 0\n");
@@ -431,6 +436,7 @@ void TestBrowserControl::stopNeverSignalsBeyondTheBrowser_data()
     QTest::newRow("blank line") << QByteArray(" \n");
     QTest::newRow("pid without start time") << self + "\n";
     QTest::newRow("this test, no session leader") << self + " " + startTimeOf(::getpid()) + "\n";
+    // clang-format on
 }
 
 void TestBrowserControl::stopNeverSignalsBeyondTheBrowser()

@@ -69,8 +69,7 @@ void TestKioskBrowser::initTestCase()
     QVERIFY(_server.listen());
     QVERIFY(_files.isValid());
 
-    const QList<QPair<QString, QRgb>> files{{"green.html", GREEN},
-                                            {"страница с пробелами.html", ORANGE}};
+    const QList<QPair<QString, QRgb>> files{{"green.html", GREEN}, {"страница с пробелами.html", ORANGE}};
     for (const auto &file : files) {
         QFile page(_files.filePath(file.first));
         QVERIFY(page.open(QIODevice::WriteOnly));
@@ -117,10 +116,12 @@ void TestKioskBrowser::showsThePageFullScreen_data()
     QTest::addColumn<bool>("overHttp");
     QTest::addColumn<QRgb>("colour");
 
+    // clang-format off
     QTest::newRow("http") << "/red.html" << true << RED;
     QTest::newRow("http, blanks and Cyrillic") << "/папка с пробелами/страница №1.html" << true << BLUE;
     QTest::newRow("file") << "green.html" << false << GREEN;
     QTest::newRow("file, blanks and Cyrillic") << "страница с пробелами.html" << false << ORANGE;
+    // clang-format on
 }
 
 // The whole screen is the page: no frame, no bar, no controls of the browser's own.
@@ -198,9 +199,11 @@ void TestKioskBrowser::ignoresTheCallersPlatform_data()
 {
     QTest::addColumn<QString>("platform");
 
+    // clang-format off
     QTest::newRow("offscreen") << "offscreen";
     QTest::newRow("xcb") << "xcb";
     QTest::newRow("minimal") << "minimal";
+    // clang-format on
 }
 
 // On offscreen or minimal nothing would reach the display; on xcb a window
@@ -240,11 +243,10 @@ void TestKioskBrowser::enablesPlugins()
 {
     // The page paints itself green when the engine offers plug-ins (its built-in
     // PDF viewer among them) and red when it offers none.
-    _server.setPage("/plugins.html",
-                    "<!DOCTYPE html><html><body style=\"margin:0\"><script>"
-                    "document.body.style.background ="
-                    " navigator.plugins.length > 0 ? '#00ff00' : '#ff0000';"
-                    "</script></body></html>");
+    _server.setPage("/plugins.html", "<!DOCTYPE html><html><body style=\"margin:0\"><script>"
+                                     "document.body.style.background ="
+                                     " navigator.plugins.length > 0 ? '#00ff00' : '#ff0000';"
+                                     "</script></body></html>");
     launch({_server.address("/plugins.html")});
     QTRY_VERIFY2_WITH_TIMEOUT(_display.showsOnly(GREEN) || _display.showsOnly(RED),
                               qPrintable(_display.describeLastScreen(GREEN)), PAINT_TIMEOUT_MS);

@@ -132,7 +132,7 @@ static int isArmExecutable(const char *path)
     const ssize_t got = read(fd, &header, sizeof header);
     close(fd);
     return got == (ssize_t)sizeof header && memcmp(header.e_ident, ELFMAG, SELFMAG) == 0
-        && header.e_ident[EI_CLASS] == ELFCLASS32 && header.e_machine == EM_ARM;
+           && header.e_ident[EI_CLASS] == ELFCLASS32 && header.e_machine == EM_ARM;
 }
 
 /* Runs an ARM executable through the emulator; returns only on failure. */

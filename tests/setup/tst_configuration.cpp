@@ -82,8 +82,7 @@ int onSmallDisk(qint64 freeBytes, const std::function<void()> &prepare, const st
         if (freeBytes >= 0) {
             const int fd = ::open(folder + "/filler", O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
             const QByteArray page(4096, 'f');
-            while (fd >= 0 && ::write(fd, page.constData(), size_t(page.size())) == page.size()) {
-            }
+            while (fd >= 0 && ::write(fd, page.constData(), size_t(page.size())) == page.size()) { }
             struct stat filled;
             struct statvfs disk;
             if (fd < 0 || ::fstat(fd, &filled) != 0 || ::ftruncate(fd, filled.st_size - freeBytes) != 0
@@ -95,17 +94,17 @@ int onSmallDisk(qint64 freeBytes, const std::function<void()> &prepare, const st
         ::_exit(SmallDiskDone);
     }
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) { }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-#define QVERIFY_SMALL_DISK(status)                                                                                    \
-    do {                                                                                                              \
-        const int smallDisk = (status);                                                                               \
-        if (smallDisk == NoPrivateMounts && ::geteuid() != 0)                                                         \
-            QSKIP("a small disk of its own needs root (a private mount namespace)");                                  \
-        QVERIFY2(smallDisk == SmallDiskDone, qPrintable(QString("the small-disk child ended with %1").arg(smallDisk))); \
+#define QVERIFY_SMALL_DISK(status) \
+    do { \
+        const int smallDisk = (status); \
+        if (smallDisk == NoPrivateMounts && ::geteuid() != 0) \
+            QSKIP("a small disk of its own needs root (a private mount namespace)"); \
+        QVERIFY2(smallDisk == SmallDiskDone, \
+                 qPrintable(QString("the small-disk child ended with %1").arg(smallDisk))); \
     } while (false)
 
 QStringList folderEntries(const QString &folder)
@@ -144,9 +143,9 @@ private:
         QFile::remove(besideExecutable("settings.json"));
         QFile::remove(besideExecutable("header.txt"));
         store->_jsonObject = QJsonObject();
-        for (QString *text : {&store->_textHeaderValue1, &store->_textHeaderValue2, &store->_browserStartCommand,
-                              &store->_serialIdFilePath, &store->_serialIdValue, &store->_netIp, &store->_netMask,
-                              &store->_netGateway})
+        for (QString *text :
+             {&store->_textHeaderValue1, &store->_textHeaderValue2, &store->_browserStartCommand,
+              &store->_serialIdFilePath, &store->_serialIdValue, &store->_netIp, &store->_netMask, &store->_netGateway})
             text->clear();
         store->_dhcpEnable = false;
         store->_showCmdButton = false;
@@ -310,7 +309,8 @@ void TestConfiguration::settingsAboveOneMebibyteAreNotLoaded()
 
 void TestConfiguration::unknownKeysSurviveASave()
 {
-    writeFile(besideExecutable("settings.json"), R"({"kiosk_url": "http://plant/", "zones": [1, 2], "ip_address": "10.1.1.1"})");
+    writeFile(besideExecutable("settings.json"),
+              R"({"kiosk_url": "http://plant/", "zones": [1, 2], "ip_address": "10.1.1.1"})");
     store->init();
     store->_netIp = "10.1.1.2";
     store->saveConfiguration();
@@ -383,12 +383,14 @@ void TestConfiguration::headerLines_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("second");
+    // clang-format off
     QTest::newRow("two lines and more") << QByteArray("Пульт №1\nЦех 3\nignored\n") << "Пульт №1" << "Цех 3";
     QTest::newRow("carriage returns stay") << QByteArray("one\r\ntwo\r\n") << "one\r" << "two\r";
     QTest::newRow("no final newline") << QByteArray("one\ntwo") << "one" << "two";
     QTest::newRow("single line") << QByteArray("only\n") << "only" << "";
     QTest::newRow("empty") << QByteArray() << "" << "";
     QTest::newRow("NUL ends a line") << QByteArray("on\0e\ntw\0o\n", 11) << "on" << "tw";
+    // clang-format on
 }
 
 void TestConfiguration::headerLines()
@@ -418,11 +420,13 @@ void TestConfiguration::serialNumber_data()
 {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("expected");
+    // clang-format off
     QTest::newRow("25 characters and a line feed") << QByteArray("ABCDEFGHIJKLMNOPQRSTUVWXY\n") << "ABCDEFGHIJKLMNOPQRST";
     QTest::newRow("two lines joined, then cut") << QByteArray("SN-0001\nBATCH-22-ABCDEF\n") << "SN-0001BATCH-22-ABCD";
     QTest::newRow("NUL ends the number") << QByteArray("SN42\0garbage", 12) << "SN42";
     QTest::newRow("counted in characters, not bytes") << QByteArray("ПУЛЬТ-ОПЕРАТОРА-1234567") << "ПУЛЬТ-ОПЕРАТОРА-1234";
     QTest::newRow("carriage return kept") << QByteArray("SN7\r\n") << "SN7\r";
+    // clang-format on
 }
 
 void TestConfiguration::serialNumber()
@@ -439,6 +443,7 @@ void TestConfiguration::serialSourcesWithoutEndDoNotHang_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<int>("maximumLength");
+    // clang-format off
     QTest::newRow("/dev/zero") << "/dev/zero" << 0;
     QTest::newRow("/dev/urandom") << "/dev/urandom" << 20;
     QTest::newRow("FIFO without writer") << "fifo" << 0;
@@ -446,6 +451,7 @@ void TestConfiguration::serialSourcesWithoutEndDoNotHang_data()
     QTest::newRow("missing file") << "/nonexistent/serial" << 0;
     QTest::newRow("empty path") << "" << 0;
     QTest::newRow("a directory") << "/" << 0;
+    // clang-format on
 }
 
 void TestConfiguration::serialSourcesWithoutEndDoNotHang()
@@ -532,7 +538,7 @@ void TestConfiguration::aSaveThatCannotBeWrittenLeavesThePreviousFile()
     const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY);
     int flags = 0;
     const bool fileLocked = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0
-        && ::ioctl(fd, FS_IOC_SETFLAGS, (flags |= FS_IMMUTABLE_FL, &flags)) == 0;
+                            && ::ioctl(fd, FS_IOC_SETFLAGS, (flags |= FS_IMMUTABLE_FL, &flags)) == 0;
     auto unlockFile = qScopeGuard([fd, flags]() mutable {
         flags &= ~FS_IMMUTABLE_FL;
         ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
@@ -562,10 +568,14 @@ void TestConfiguration::savesOnASmallDiskWholeOrNotAtAll_data()
         QTest::addRow("small file, %d KiB free", free) << "plain" << 0 << free << (free > 0);
     for (const int free : {0, 4, 16, 48})
         QTest::addRow("40 KiB file, %d KiB free", free) << "plain" << 40000 << free << (free > 40);
+    // clang-format off
     QTest::newRow("bound into a read-only folder") << "bound, read-only folder" << 0 << -1 << true;
     QTest::newRow("bound into a writable folder") << "bound" << 0 << -1 << true;
+    // clang-format on
     // 3900 bytes of ballast take one page before the save and two after it.
+    // clang-format off
     QTest::newRow("bound into a read-only folder, disk full") << "bound, read-only folder" << 3900 << 0 << false;
+    // clang-format on
 }
 
 void TestConfiguration::savesOnASmallDiskWholeOrNotAtAll()
@@ -575,8 +585,9 @@ void TestConfiguration::savesOnASmallDiskWholeOrNotAtAll()
     QFETCH(int, freeKiB);
     QFETCH(bool, saved);
     const bool bound = layout.startsWith("bound");
-    const QByteArray before =
-        QJsonDocument(QJsonObject{{"ip_address", "10.0.0.1"}, {"ballast", QString(ballast, QLatin1Char('b'))}}).toJson();
+    const QByteArray before
+        = QJsonDocument(QJsonObject{{"ip_address", "10.0.0.1"}, {"ballast", QString(ballast, QLatin1Char('b'))}})
+              .toJson();
     const QString folder = QCoreApplication::applicationDirPath();
     // Where the file's own content lies: the folder itself, or a data folder bound into it.
     const QString stored = bound ? folder + "/data/settings.json" : folder + "/settings.json";
@@ -591,13 +602,17 @@ void TestConfiguration::savesOnASmallDiskWholeOrNotAtAll()
             writeFile(besideExecutable("settings.json"), QByteArray());
         }
         writeFile(stored, before);
-        if (bound && ::mount(QFile::encodeName(stored).constData(),
-                             QFile::encodeName(besideExecutable("settings.json")).constData(), nullptr, MS_BIND, nullptr) != 0)
+        if (bound
+            && ::mount(QFile::encodeName(stored).constData(),
+                       QFile::encodeName(besideExecutable("settings.json")).constData(), nullptr, MS_BIND, nullptr)
+                   != 0)
             ::_exit(NoPrivateMounts);
     };
     const auto work = [&] {
         if (layout.endsWith("read-only folder")
-            && ::mount(nullptr, QFile::encodeName(folder).constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
+            && ::mount(nullptr, QFile::encodeName(folder).constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+                       nullptr)
+                   != 0)
             ::_exit(NoPrivateMounts);
         store->init();
         store->_netIp = "10.0.0.2";
@@ -639,10 +654,15 @@ void TestConfiguration::qtSaveFileStillCommitsAShortWrite()
         const bool opened = file.open(QIODevice::WriteOnly);
         const qint64 written = file.write(QByteArray(100, 'x'));
         const bool committed = file.commit();
-        writeFile(outcome, QString("%1 %2 %3 %4").arg(opened).arg(written).arg(committed)
-                               .arg(QFileInfo(besideExecutable("pinned.json")).size()).toUtf8());
+        writeFile(outcome, QString("%1 %2 %3 %4")
+                               .arg(opened)
+                               .arg(written)
+                               .arg(committed)
+                               .arg(QFileInfo(besideExecutable("pinned.json")).size())
+                               .toUtf8());
     };
-    QVERIFY_SMALL_DISK(onSmallDisk(0, [] {}, work));
+    QVERIFY_SMALL_DISK(onSmallDisk(
+        0, [] {}, work));
     QCOMPARE(QString::fromUtf8(readFile(outcome)), QString("1 100 1 0"));
 }
 
@@ -688,9 +708,9 @@ void TestConfiguration::staleTemporaryFilesOfOurOwnAreRemovedAtTheNextSave()
     const QString elsewhere = scratch.filePath("not-ours");
     writeFile(elsewhere, "keep");
     const QStringList stale = {"settings.json.AbCdEf", "settings.json.cGYceJ"};
-    const QStringList kept = {"settings.json.backup", "settings.json.BACKUP", "settings.json.Ab1dEf",
-                              "settings.json.AbCdEfG", "header.txt.AbCdEf", "settings.json.HeLdOn",
-                              "settings.json.LiNkEd", "settings.json.FoLdEr"};
+    const QStringList kept
+        = {"settings.json.backup", "settings.json.BACKUP", "settings.json.Ab1dEf", "settings.json.AbCdEfG",
+           "header.txt.AbCdEf",    "settings.json.HeLdOn", "settings.json.LiNkEd", "settings.json.FoLdEr"};
     for (const QString &name : stale + kept.mid(0, 6))
         writeFile(besideExecutable(name), "{\n    \"ip_");
     QVERIFY(QFile::link(elsewhere, besideExecutable("settings.json.LiNkEd")));
@@ -709,7 +729,8 @@ void TestConfiguration::staleTemporaryFilesOfOurOwnAreRemovedAtTheNextSave()
     QStringList expected = kept;
     expected << "settings.json";
     expected.sort();
-    QCOMPARE(QDir(folder).entryList({"settings.json*", "header.txt*"}, QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
+    QCOMPARE(QDir(folder).entryList({"settings.json*", "header.txt*"},
+                                    QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name),
              expected);
     QCOMPARE(readFile(elsewhere), QByteArray("keep"));
     QVERIFY(readFile(besideExecutable("settings.json")).contains("10.0.0.3"));
@@ -743,9 +764,11 @@ void TestConfiguration::aKilledSaveLeavesEitherTheOldOrTheNewFile()
 
         QJsonParseError error;
         const QJsonObject content = QJsonDocument::fromJson(readFile(settings), &error).object();
-        QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(QString("run %1: %2").arg(run).arg(error.errorString())));
+        QVERIFY2(error.error == QJsonParseError::NoError,
+                 qPrintable(QString("run %1: %2").arg(run).arg(error.errorString())));
         const QString address = content.value("ip_address").toString();
-        QVERIFY2(address == "10.0.0.1" || address == "10.0.0.2", qPrintable(QString("run %1: %2").arg(run).arg(address)));
+        QVERIFY2(address == "10.0.0.1" || address == "10.0.0.2",
+                 qPrintable(QString("run %1: %2").arg(run).arg(address)));
         QCOMPARE(content.value("ballast").toString().size(), address == "10.0.0.1" ? 0 : 200000);
         // Each start's first save removes what the previous, killed one left.
         const QStringList leftovers = QDir(device.path()).entryList({"settings.json.*"}, QDir::Files | QDir::Hidden);

@@ -88,8 +88,8 @@ void TestCursorOverlay::drawsArrowInsideItsBox()
         const QColor c = image.pixelColor(p);
         const int off = qMax(qMax(qAbs(c.red() - fill.red()), qAbs(c.green() - fill.green())),
                              qMax(qAbs(c.blue() - fill.blue()), qAbs(c.alpha() - fill.alpha())));
-        QVERIFY2(off <= 6, qPrintable(QString("%1,%2 is %3 alpha %4").arg(p.x()).arg(p.y())
-                                          .arg(c.name()).arg(c.alpha())));
+        QVERIFY2(off <= 6,
+                 qPrintable(QString("%1,%2 is %3 alpha %4").arg(p.x()).arg(p.y()).arg(c.name()).arg(c.alpha())));
     }
     // On the straight left edge: the dark outline at its alpha, blended with
     // the fill beside it.

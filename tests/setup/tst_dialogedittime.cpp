@@ -57,8 +57,7 @@ void TestDialogEditTime::opensAtTheCurrentLocalTime()
     QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("label_1"))->text(), before.toString("yyyy"));
     QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("label_ip4"))->text(), QStringLiteral("|"));
     QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("label_ip4_2"))->text(), QStringLiteral(":"));
-    QCOMPARE(dialog.findChild<QGroupBox *>(QStringLiteral("groupBox"))->title(),
-             QStringLiteral("Установка времени:"));
+    QCOMPARE(dialog.findChild<QGroupBox *>(QStringLiteral("groupBox"))->title(), QStringLiteral("Установка времени:"));
     QVERIFY(timeButton(&dialog, QStringLiteral("apply"))->isEnabled());
 }
 
@@ -70,26 +69,25 @@ void TestDialogEditTime::stepsMoveTheWholeMoment_data()
 
     auto at = [](const char *text) { return QDateTime::fromString(QLatin1String(text), Qt::ISODate); };
 
-    QTest::newRow("month + onto a shorter month") << at("2024-01-31T10:00") << QStringList{"up_m"}
-                                                  << at("2024-02-29T10:00");
-    QTest::newRow("year + from 29 February") << at("2024-02-29T10:00") << QStringList{"up_y"}
-                                             << at("2025-02-28T10:00");
+    QTest::newRow("month + onto a shorter month")
+        << at("2024-01-31T10:00") << QStringList{"up_m"} << at("2024-02-29T10:00");
+    QTest::newRow("year + from 29 February") << at("2024-02-29T10:00") << QStringList{"up_y"} << at("2025-02-28T10:00");
     QTest::newRow("back again keeps the shorter day")
         << at("2024-03-31T08:00") << QStringList{"down_m", "up_m"} << at("2024-03-29T08:00");
-    QTest::newRow("minute + into the next year") << at("2023-12-31T23:59") << QStringList{"up_min"}
-                                                 << at("2024-01-01T00:00");
-    QTest::newRow("minute - into the previous day") << at("2024-01-01T00:00") << QStringList{"down_min"}
-                                                    << at("2023-12-31T23:59");
-    QTest::newRow("hour - into the previous month") << at("2024-03-01T00:30") << QStringList{"down_h"}
-                                                    << at("2024-02-29T23:30");
-    QTest::newRow("hour + into the next day") << at("2023-05-17T23:10") << QStringList{"up_h"}
-                                              << at("2023-05-18T00:10");
-    QTest::newRow("day + across the year end") << at("2023-12-31T12:00") << QStringList{"up_d"}
-                                               << at("2024-01-01T12:00");
-    QTest::newRow("day - across a month end") << at("2023-03-01T12:00") << QStringList{"down_d"}
-                                              << at("2023-02-28T12:00");
-    QTest::newRow("year - keeps everything else") << at("2030-07-04T06:45") << QStringList{"down_y"}
-                                                  << at("2029-07-04T06:45");
+    QTest::newRow("minute + into the next year")
+        << at("2023-12-31T23:59") << QStringList{"up_min"} << at("2024-01-01T00:00");
+    QTest::newRow("minute - into the previous day")
+        << at("2024-01-01T00:00") << QStringList{"down_min"} << at("2023-12-31T23:59");
+    QTest::newRow("hour - into the previous month")
+        << at("2024-03-01T00:30") << QStringList{"down_h"} << at("2024-02-29T23:30");
+    QTest::newRow("hour + into the next day")
+        << at("2023-05-17T23:10") << QStringList{"up_h"} << at("2023-05-18T00:10");
+    QTest::newRow("day + across the year end")
+        << at("2023-12-31T12:00") << QStringList{"up_d"} << at("2024-01-01T12:00");
+    QTest::newRow("day - across a month end")
+        << at("2023-03-01T12:00") << QStringList{"down_d"} << at("2023-02-28T12:00");
+    QTest::newRow("year - keeps everything else")
+        << at("2030-07-04T06:45") << QStringList{"down_y"} << at("2029-07-04T06:45");
 }
 
 void TestDialogEditTime::stepsMoveTheWholeMoment()
@@ -126,8 +124,7 @@ void TestDialogEditTime::applyOnlyWithinTheClockRange_data()
     QTest::newRow("last whole minute before the end") << at("2106-02-07T06:27") << true << QStringList();
     // The opening moment's seconds stay in the value, so 06:28 itself is in
     // range or not by chance; two minutes back is in range for sure.
-    QTest::newRow("just past the end") << at("2106-02-07T06:29") << false
-                                       << QStringList{"down_min", "down_min"};
+    QTest::newRow("just past the end") << at("2106-02-07T06:29") << false << QStringList{"down_min", "down_min"};
     QTest::newRow("2150") << at("2150-01-01T00:00") << false << QStringList{"down_y"};
 }
 

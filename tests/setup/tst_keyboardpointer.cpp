@@ -894,9 +894,11 @@ void TestKeyboardPointer::hoverLeavesNoTrail()
 void TestKeyboardPointer::deletedWidgetsGetNothing_data()
 {
     QTest::addColumn<QString>("victim");
+    // clang-format off
     QTest::newRow("hovered") << "hovered";
     QTest::newRow("held") << "held";
     QTest::newRow("overlay's window") << "window";
+    // clang-format on
 }
 
 void TestKeyboardPointer::deletedWidgetsGetNothing()

@@ -25,8 +25,8 @@ using ScreenTest::besideExecutable;
 using ScreenTest::button;
 using ScreenTest::child;
 using ScreenTest::click;
-using ScreenTest::text;
 using ScreenTest::keptMessages;
+using ScreenTest::text;
 
 namespace {
 
@@ -41,12 +41,9 @@ const QString checkBoxSlotUnchecked = QStringLiteral("MainWindow::on_checkBox_dh
 QJsonObject storedSettings()
 {
     return QJsonObject{
-        {"browser_start_command", ""},
-        {"serial_id_file_path", besideExecutable("serial.txt")},
-        {"ip_address", "192.168.1.10"},
-        {"ip_mask", "255.255.255.0"},
-        {"ip_gateway", "192.168.1.1"},
-        {"dhcp_enable", false},
+        {"browser_start_command", ""},  {"serial_id_file_path", besideExecutable("serial.txt")},
+        {"ip_address", "192.168.1.10"}, {"ip_mask", "255.255.255.0"},
+        {"ip_gateway", "192.168.1.1"},  {"dhcp_enable", false},
         {"show_cmd_button", false},
     };
 }
@@ -152,8 +149,8 @@ void TestMainWindow::deviceValuesAreShownAsTheyAreHeadersMayCarryMarkup()
     MainWindow window;
     window.show();
 
-    for (const char *name : {"label_serialId", "label_hostName", "label_macAddress", "label_ip", "label_mask",
-                             "label_gateway"}) {
+    for (const char *name :
+         {"label_serialId", "label_hostName", "label_macAddress", "label_ip", "label_mask", "label_gateway"}) {
         QLabel *label = child<QLabel>(window, name);
         const QFontMetrics metrics(label->font());
         QVERIFY2(label->sizeHint().height() < 3 * metrics.height(), name);
@@ -225,6 +222,7 @@ void TestMainWindow::editorsStoreAcceptedValues_data()
     QTest::addColumn<QString>("label");
     QTest::addColumn<QString>("expected");
 
+    // clang-format off
     QTest::newRow("address accepted") << "pushButton_ipAddrEdit" << "pushButton_up_ip_4" << 4 << true
                                       << "label_ip" << "192.168.1.14";
     QTest::newRow("address cancelled") << "pushButton_ipAddrEdit" << "pushButton_up_ip_4" << 4 << false
@@ -237,6 +235,7 @@ void TestMainWindow::editorsStoreAcceptedValues_data()
                                    << "label_mask" << "255.255.0.0";
     QTest::newRow("mask cancelled") << "pushButton_ipMaskEdit" << "pushButton_down_ip_4" << 8 << false
                                     << "label_mask" << "255.255.255.0";
+    // clang-format on
 }
 
 void TestMainWindow::editorsStoreAcceptedValues()
@@ -269,14 +268,14 @@ void TestMainWindow::editorsStoreAcceptedValues()
     // Shown at once, not at the next tick.
     QCOMPARE(text(window, qPrintable(label)), expected);
     const Configuration *c = Configuration::instation();
-    const QString stored = label == QLatin1String("label_ip") ? c->_netIp
-        : label == QLatin1String("label_mask")               ? c->_netMask
-                                                              : c->_netGateway;
+    const QString stored = label == QLatin1String("label_ip")     ? c->_netIp
+                           : label == QLatin1String("label_mask") ? c->_netMask
+                                                                  : c->_netGateway;
     QCOMPARE(stored, expected);
-    const QString expectedCaption = editButton == QLatin1String("pushButton_ipAddrEdit")
-        ? QStringLiteral("Изменение IP адреса:")
-        : editButton == QLatin1String("pushButton_gatewayAddrEdit") ? QStringLiteral("Изменение IP адреса шлюза:")
-                                                                     : QStringLiteral("Изменение маски сети:");
+    const QString expectedCaption
+        = editButton == QLatin1String("pushButton_ipAddrEdit") ? QStringLiteral("Изменение IP адреса:")
+          : editButton == QLatin1String("pushButton_gatewayAddrEdit") ? QStringLiteral("Изменение IP адреса шлюза:")
+                                                                      : QStringLiteral("Изменение маски сети:");
     QCOMPARE(caption, expectedCaption);
     // The dialog lived on the slot's stack.
     QVERIFY(!window.findChild<QDialog *>());

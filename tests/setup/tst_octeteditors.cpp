@@ -68,6 +68,7 @@ void TestOctetEditors::addressStepsOneOctetWithoutWrapOrCarry_data()
     QTest::addColumn<int>("presses");
     QTest::addColumn<QString>("expected");
 
+    // clang-format off
     QTest::newRow("fourth up four times") << "192.168.1.10" << "up_ip_4" << 4 << "192.168.1.14";
     QTest::newRow("first up") << "192.168.1.10" << "up_ip_1" << 1 << "193.168.1.10";
     QTest::newRow("second down") << "192.168.1.10" << "down_ip_2" << 3 << "192.165.1.10";
@@ -81,6 +82,7 @@ void TestOctetEditors::addressStepsOneOctetWithoutWrapOrCarry_data()
     QTest::newRow("empty text is 0.0.0.0") << "" << "up_ip_2" << 1 << "0.1.0.0";
     QTest::newRow("malformed text is 0.0.0.0") << "300.1.1.1" << "up_ip_4" << 1 << "0.0.0.1";
     QTest::newRow("IPv6 text is 0.0.0.0") << "::1" << "up_ip_1" << 1 << "1.0.0.0";
+    // clang-format on
 }
 
 void TestOctetEditors::addressStepsOneOctetWithoutWrapOrCarry()
@@ -105,6 +107,7 @@ void TestOctetEditors::addressApplyNeedsFirstOctetFrom1To254_data()
     QTest::addColumn<int>("presses");
     QTest::addColumn<bool>("applicable");
 
+    // clang-format off
     QTest::newRow("192.168.1.10") << "192.168.1.10" << QString() << 0 << true;
     QTest::newRow("127.0.0.1") << "127.0.0.1" << QString() << 0 << true;
     QTest::newRow("224.0.0.1") << "224.0.0.1" << QString() << 0 << true;
@@ -117,6 +120,7 @@ void TestOctetEditors::addressApplyNeedsFirstOctetFrom1To254_data()
     QTest::newRow("1 stepped to 0") << "1.2.3.4" << "down_ip_1" << 1 << false;
     QTest::newRow("254 stepped to 255") << "254.2.3.4" << "up_ip_1" << 1 << false;
     QTest::newRow("other octets do not matter") << "10.0.0.0" << "down_ip_4" << 1 << true;
+    // clang-format on
 }
 
 void TestOctetEditors::addressApplyNeedsFirstOctetFrom1To254()
@@ -156,8 +160,7 @@ void TestOctetEditors::addressHeldButtonRepeats()
     QCOMPARE(up->autoRepeatInterval(), 50);
 
     QTest::mousePress(up, Qt::LeftButton, Qt::NoModifier, up->rect().center());
-    QTRY_VERIFY_WITH_TIMEOUT(dialog._address.toIPv4Address() >= QHostAddress("10.0.0.3").toIPv4Address(),
-                             3000);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog._address.toIPv4Address() >= QHostAddress("10.0.0.3").toIPv4Address(), 3000);
     QTest::mouseRelease(up, Qt::LeftButton, Qt::NoModifier, up->rect().center());
     const QString released = dialog._address.toString();
     QTest::qWait(200);
@@ -218,6 +221,7 @@ void TestOctetEditors::maskStepsPrefixLength_data()
     QTest::addColumn<int>("presses");
     QTest::addColumn<QString>("expected");
 
+    // clang-format off
     QTest::newRow("/24 +") << "255.255.255.0" << "up_ip_4" << 1 << "255.255.255.128";
     QTest::newRow("/24 -") << "255.255.255.0" << "down_ip_4" << 1 << "255.255.254.0";
     QTest::newRow("/24 - across an octet") << "255.255.255.0" << "down_ip_4" << 8 << "255.255.0.0";
@@ -229,6 +233,7 @@ void TestOctetEditors::maskStepsPrefixLength_data()
     QTest::newRow("non-contiguous +") << "255.0.255.0" << "up_ip_4" << 1 << "255.255.128.0";
     QTest::newRow("non-contiguous -") << "255.0.255.0" << "down_ip_4" << 1 << "255.254.0.0";
     QTest::newRow("up to /32 and stop") << "255.255.255.0" << "up_ip_4" << 12 << "255.255.255.255";
+    // clang-format on
 }
 
 void TestOctetEditors::maskStepsPrefixLength()
@@ -251,12 +256,14 @@ void TestOctetEditors::maskApplyNeedsNonZeroFirstOctet_data()
     QTest::addColumn<QString>("start");
     QTest::addColumn<bool>("applicable");
 
+    // clang-format off
     QTest::newRow("255.255.255.255") << "255.255.255.255" << true;
     QTest::newRow("255.255.255.0") << "255.255.255.0" << true;
     QTest::newRow("128.0.0.0") << "128.0.0.0" << true;
     QTest::newRow("0.0.0.0") << "0.0.0.0" << false;
     QTest::newRow("0.255.255.0") << "0.255.255.0" << false;
     QTest::newRow("empty") << "" << false;
+    // clang-format on
 }
 
 void TestOctetEditors::maskApplyNeedsNonZeroFirstOctet()
@@ -266,9 +273,8 @@ void TestOctetEditors::maskApplyNeedsNonZeroFirstOctet()
 
     DialogEditMask dialog(QStringLiteral("Изменение маски сети:"), start);
     dialog.show();
-    QCOMPARE(shownOctets(dialog), QHostAddress(start).protocol() == QAbstractSocket::IPv4Protocol
-                                      ? start
-                                      : QStringLiteral("0.0.0.0"));
+    QCOMPARE(shownOctets(dialog),
+             QHostAddress(start).protocol() == QAbstractSocket::IPv4Protocol ? start : QStringLiteral("0.0.0.0"));
     QCOMPARE(stepButton(dialog, QStringLiteral("apply"))->isEnabled(), applicable);
 }
 

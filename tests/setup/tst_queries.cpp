@@ -144,21 +144,24 @@ void TestQueries::parseTheRoutingTable_data()
     QTest::addColumn<QString>("gateway");
     QTest::newRow("header only") << header << QString();
     QTest::newRow("zero gateway first, then one")
-        << header + "eth0\t0001A8C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"
-                    "eth0\t00000000\t0101A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
+        << header
+               + "eth0\t0001A8C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"
+                 "eth0\t00000000\t0101A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
         << QString("192.168.1.1");
-    QTest::newRow("another interface first")
-        << header + "wlan0\t00000000\t010A0A0A\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
-                    "eth0\t00000000\tFE01A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
-        << QString("192.168.1.254");
+    QTest::newRow("another interface first") << header
+                                                    + "wlan0\t00000000\t010A0A0A\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
+                                                      "eth0\t00000000\tFE01A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
+                                             << QString("192.168.1.254");
     QTest::newRow("short and unparsable lines skipped")
-        << header + "eth0\n\neth0\t00000000\n eth0\t00000000\t0101A8C0\nETH0\t00000000\t0401A8C0\n"
-                    "eth0\t00000000\tZZ01A8C0\t0003\n"
-                    "eth0\t0000000A\t0201A8C0\t0003\n"
+        << header
+               + "eth0\n\neth0\t00000000\n eth0\t00000000\t0101A8C0\nETH0\t00000000\t0401A8C0\n"
+                 "eth0\t00000000\tZZ01A8C0\t0003\n"
+                 "eth0\t0000000A\t0201A8C0\t0003\n"
         << QString("192.168.1.2");
     QTest::newRow("first route via a gateway wins, default or not")
-        << header + "eth0\t0000000A\t0301A8C0\t0003\t0\t0\t0\t000000FF\t0\t0\t0\n"
-                    "eth0\t00000000\t0101A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
+        << header
+               + "eth0\t0000000A\t0301A8C0\t0003\t0\t0\t0\t000000FF\t0\t0\t0\n"
+                 "eth0\t00000000\t0101A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
         << QString("192.168.1.3");
     QTest::newRow("no final newline") << header + "eth0\t00000000\t0101A8C0" << QString("192.168.1.1");
 }

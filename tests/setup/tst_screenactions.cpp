@@ -23,11 +23,11 @@ using ScreenTest::besideExecutable;
 using ScreenTest::button;
 using ScreenTest::child;
 using ScreenTest::click;
-using ScreenTest::text;
-using ScreenTest::keptMessages;
 using ScreenTest::execWith;
+using ScreenTest::keptMessages;
 using ScreenTest::recordedCommands;
 using ScreenTest::recordedCommandsOf;
+using ScreenTest::text;
 
 namespace {
 
@@ -252,12 +252,15 @@ void TestScreenActions::dateApplySetsSystemThenHardwareClock()
     qint64 before = 0;
     qint64 after = 0;
     bool opened = false;
-    ScreenTest::whenDialogOpens<DialogEditTime>(&window, [&](DialogEditTime *dialog) {
-        after = QDateTime::currentSecsSinceEpoch();
-        for (const QString &which : buttons)
-            click(ScreenTest::timeButton(dialog, which));
-        click(ScreenTest::timeButton(dialog, QStringLiteral("apply")));
-    }, &opened);
+    ScreenTest::whenDialogOpens<DialogEditTime>(
+        &window,
+        [&](DialogEditTime *dialog) {
+            after = QDateTime::currentSecsSinceEpoch();
+            for (const QString &which : buttons)
+                click(ScreenTest::timeButton(dialog, which));
+            click(ScreenTest::timeButton(dialog, QStringLiteral("apply")));
+        },
+        &opened);
     before = QDateTime::currentSecsSinceEpoch();
     click(button(window, "pushButton_timeDateSetup"));
 

@@ -109,8 +109,8 @@ void TestScreenFit::screenTooLargeShrinksAllFontsByOneFactorAsLittleAsItMust()
     QVERIFY(fits(screen.needed(), display));
     for (QWidget *widget : {static_cast<QWidget *>(screen.header), static_cast<QWidget *>(screen.address),
                             static_cast<QWidget *>(screen.button)}) {
-        const QWidget *designed = reference.window.findChildren<QWidget *>().at(
-            screen.window.findChildren<QWidget *>().indexOf(widget));
+        const QWidget *designed
+            = reference.window.findChildren<QWidget *>().at(screen.window.findChildren<QWidget *>().indexOf(widget));
         QCOMPARE(widget->font().pointSizeF(), designed->font().pointSizeF() * factor);
     }
 

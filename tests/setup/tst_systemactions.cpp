@@ -41,11 +41,13 @@ void TestSystemActions::setupRtcSetsTheSystemClockThenTheHardwareClock_data()
 {
     QTest::addColumn<uint>("seconds");
     QTest::addColumn<QString>("dateArgument");
+    // clang-format off
     QTest::newRow("epoch") << 0u << "@0";
     QTest::newRow("last signed second") << 2147483647u << "@2147483647";
     QTest::newRow("after 2038-01-19") << 2147483648u << "@2147483648";
     QTest::newRow("2100-01-01") << 4102444800u << "@4102444800";
     QTest::newRow("last unsigned second") << 4294967295u << "@4294967295";
+    // clang-format on
 }
 
 // Beyond 2038 the count is written unsigned: a signed conversion would set the

@@ -18,7 +18,7 @@ bool isSameFile(const QByteArray &a, const QByteArray &b)
 {
     struct stat sa, sb;
     return stat(a.constData(), &sa) == 0 && stat(b.constData(), &sb) == 0 && sa.st_dev == sb.st_dev
-        && sa.st_ino == sb.st_ino;
+           && sa.st_ino == sb.st_ino;
 }
 
 } // namespace
@@ -75,8 +75,10 @@ void requireSandboxPidNamespace()
     requireSandbox();
     QString why;
     if (!insideSandboxPidNamespace(&why)) {
-        std::fprintf(stderr, "refusing to run: this test ends processes and belongs inside the "
-                             "panel sandbox's own PID namespace (%s)\n", qPrintable(why));
+        std::fprintf(stderr,
+                     "refusing to run: this test ends processes and belongs inside the "
+                     "panel sandbox's own PID namespace (%s)\n",
+                     qPrintable(why));
         std::exit(3);
     }
 }

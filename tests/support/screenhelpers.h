@@ -48,9 +48,8 @@ inline QJsonObject readSettings()
 // The date and time editor as the operator reads it: the five numbers.
 inline QDateTime shownDateTime(QWidget *dialog)
 {
-    auto number = [dialog](const char *name) {
-        return dialog->findChild<QLabel *>(QLatin1String(name))->text().toInt();
-    };
+    auto number
+        = [dialog](const char *name) { return dialog->findChild<QLabel *>(QLatin1String(name))->text().toInt(); };
     return QDateTime(QDate(number("label_1"), number("label_2"), number("label_3")),
                      QTime(number("label_4"), number("label_5")));
 }

@@ -203,9 +203,8 @@ Drawing draw(QWidget &screen, const QSize &display)
     Drawing drawing;
     drawing.problems = uncoveredTexts(screen) + layoutProblems(screen);
     if (display.isValid() && (screen.width() > display.width() || screen.height() > display.height()))
-        drawing.problems << QStringLiteral("the screen is %1x%2, larger than the display")
-                                .arg(screen.width())
-                                .arg(screen.height());
+        drawing.problems
+            << QStringLiteral("the screen is %1x%2, larger than the display").arg(screen.width()).arg(screen.height());
     drawing.image = screen.grab().toImage();
     return drawing;
 }
