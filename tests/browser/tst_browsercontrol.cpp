@@ -15,6 +15,8 @@
 #include <QTest>
 
 #include <csignal>
+#include <memory>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -43,6 +45,10 @@ private slots:
     void stopLeavesAStrangerWithTheRecordedPidAlone();
     void stopKillsABrowserThatIgnoresTerm();
     void stopRightAfterStartEndsTheBrowser();
+    void startWithoutARouteStartsTheBrowserAfterTheWait_data();
+    void startWithoutARouteStartsTheBrowserAfterTheWait();
+    void stopDuringTheNetworkWaitCancelsThatStart_data();
+    void stopDuringTheNetworkWaitCancelsThatStart();
     void endsWhatABrowserThatDiedLeft_data();
     void endsWhatABrowserThatDiedLeft();
     void startKilledMidwayLeavesNoUntrackedBrowser_data();
@@ -60,6 +66,10 @@ private:
     int control(const QStringList &arguments, QByteArray *errors = nullptr);
     qint64 recordedPid() const;
     QString writeScript(const QString &name, const QByteArray &text);
+    QString networkWithoutRoutesMissing();
+    QString writeRecordingBrowser();
+    void startWithoutRoutes(QProcess &start);
+    QStringList browserStarts() const;
 
     VirtualDisplay _display;
     PageServer _server;
@@ -172,6 +182,46 @@ QString TestBrowserControl::writeScript(const QString &name, const QByteArray &t
     script.close();
     script.setPermissions(script.permissions() | QFile::ExeOwner);
     return path;
+}
+
+// Empty when the control program can run in a network namespace of its own,
+// where no route is ever set up; else why not.
+QString TestBrowserControl::networkWithoutRoutesMissing()
+{
+    QProcess probe;
+    probe.start("unshare", {"-n", "cat", "/proc/net/route"});
+    if (!probe.waitForFinished(10000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
+        return "no network namespace of our own (unshare -n needs root): "
+               + QString::fromLocal8Bit(probe.readAllStandardError() + probe.errorString().toLocal8Bit());
+    // The header line at most: a namespace without an address may show none.
+    const QByteArray routes = probe.readAllStandardOutput().trimmed();
+    if (routes.contains('\n'))
+        return "a fresh network namespace shows routes: " + QString::fromLocal8Bit(routes);
+    return {};
+}
+
+// A browser that notes each start in "browser-starts", then stays until ended.
+QString TestBrowserControl::writeRecordingBrowser()
+{
+    QFile::remove(_files.filePath("browser-starts"));
+    return writeScript("recording-browser",
+                       "#!/bin/sh\necho $$ >> '" + _files.filePath("browser-starts").toUtf8() + "'\nexec sleep 300\n");
+}
+
+// "start" in a network namespace of its own: only loopback, down, so no route.
+void TestBrowserControl::startWithoutRoutes(QProcess &start)
+{
+    start.setProcessEnvironment(controlEnvironment());
+    start.start("unshare", {"-n", KIOSK_BROWSER_CONTROL, "start"});
+    QVERIFY(start.waitForStarted());
+}
+
+QStringList TestBrowserControl::browserStarts() const
+{
+    QFile file(_files.filePath("browser-starts"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
 }
 
 void TestBrowserControl::startShowsTheConfiguredPage_data()
@@ -301,6 +351,114 @@ void TestBrowserControl::stopRightAfterStartEndsTheBrowser()
     QCOMPARE(processesNamed(BROWSER_NAME), QList<qint64>());
     QCOMPARE(processesNamed("QtWebEngineProc"), QList<qint64>());
     QVERIFY(!QFile::exists(_pidFile));
+}
+
+void TestBrowserControl::startWithoutARouteStartsTheBrowserAfterTheWait_data()
+{
+    QTest::addColumn<int>("starts");
+
+    // At boot, and panel-setup's start after the settings screen: each waits.
+    QTest::newRow("one start") << 1;
+    QTest::newRow("two starts at once") << 2;
+}
+
+// A network that never comes up does not keep the page away for good.
+void TestBrowserControl::startWithoutARouteStartsTheBrowserAfterTheWait()
+{
+    QFETCH(int, starts);
+
+    const QString missing = networkWithoutRoutesMissing();
+    if (!missing.isEmpty())
+        QSKIP(qPrintable(missing));
+    writeConfiguration({"browser=" + writeRecordingBrowser(), "network_wait_seconds=2"});
+
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<std::unique_ptr<QProcess>> running;
+    for (int i = 0; i < starts; ++i) {
+        running.push_back(std::make_unique<QProcess>());
+        startWithoutRoutes(*running.back());
+        if (QTest::currentTestFailed())
+            return;
+    }
+    for (const auto &start : running) {
+        QVERIFY(start->waitForFinished(30000));
+        QCOMPARE(start->exitCode(), 0);
+        const QByteArray errors = start->readAllStandardError();
+        QVERIFY2(errors.contains("waiting up to 2 s"), errors.constData());
+    }
+    QVERIFY2(clock.elapsed() >= 1900, qPrintable(QString("start waited only %1 ms").arg(clock.elapsed())));
+
+    // A start ends once its browser has recorded itself: a second browser may
+    // still be on its way then.
+    QTRY_VERIFY(!browserStarts().isEmpty());
+    QTest::qWait(500);
+    const qint64 pid = recordedPid();
+    QVERIFY(pid > 1);
+    _strays << pid;
+    QCOMPARE(browserStarts(), QStringList{QString::number(pid)});
+    QVERIFY(processAlive(pid));
+}
+
+void TestBrowserControl::stopDuringTheNetworkWaitCancelsThatStart_data()
+{
+    QTest::addColumn<QByteArray>("stopCount");
+
+    // What the count of stops beside the pid file may hold before this stop.
+    // clang-format off
+    QTest::newRow("no count yet") << QByteArray();
+    QTest::newRow("garbled count") << QByteArray("12ab\n");
+    QTest::newRow("leading zero") << QByteArray("08\n");
+    QTest::newRow("largest count") << QByteArray("999999999\n");
+    QTest::newRow("count too long") << QByteArray("99999999999999999999\n");
+    // clang-format on
+}
+
+// The operator opens the settings screen while the boot's start still waits
+// for the network: stop frees the display at once, and that start never shows
+// the browser over the settings screen.
+void TestBrowserControl::stopDuringTheNetworkWaitCancelsThatStart()
+{
+    QFETCH(QByteArray, stopCount);
+
+    const QString missing = networkWithoutRoutesMissing();
+    if (!missing.isEmpty())
+        QSKIP(qPrintable(missing));
+    writeConfiguration({"browser=" + writeRecordingBrowser(), "network_wait_seconds=30"});
+    QFile count(_pidFile + ".stops");
+    count.remove();
+    if (!stopCount.isNull()) {
+        QVERIFY(count.open(QIODevice::WriteOnly));
+        count.write(stopCount);
+        count.close();
+    }
+
+    QProcess start;
+    startWithoutRoutes(start);
+    if (QTest::currentTestFailed())
+        return;
+    QByteArray errors;
+    QTRY_VERIFY2_WITH_TIMEOUT((errors += start.readAllStandardError()).contains("waiting up to 30 s"),
+                              errors.constData(), 10000);
+
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(control({"stop"}), 0);
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString("stop took %1 ms").arg(clock.elapsed())));
+
+    QVERIFY(start.waitForFinished(40000));
+    QCOMPARE(start.exitCode(), 0);
+    QTest::qWait(300); // a browser launched at the end would have noted itself by now
+    QCOMPARE(browserStarts(), QStringList());
+    QVERIFY(!QFile::exists(_pidFile));
+
+    // The stop cancelled that start only: the next one shows the browser.
+    writeConfiguration({"browser=" + writeRecordingBrowser(), "network_wait_seconds=1"});
+    QCOMPARE(control({"start"}), 0);
+    const qint64 pid = recordedPid();
+    QVERIFY(pid > 1);
+    _strays << pid;
+    QTRY_COMPARE(browserStarts(), QStringList{QString::number(pid)});
 }
 
 void TestBrowserControl::endsWhatABrowserThatDiedLeft_data()
