@@ -27,7 +27,7 @@ readonly BUILD_DIR=${PANEL_BUILD_DIR:-$SOURCE_DIR/build}
 readonly JOBS=${PANEL_JOBS:-$(nproc)}
 
 # Debian packages, per component.
-readonly PACKAGES_BUILD=(cmake g++ make pkgconf qtbase5-dev qtbase5-dev-tools)
+readonly PACKAGES_BUILD=(cmake g++ make pkgconf qtbase5-dev qtbase5-dev-tools qtbase5-private-dev)
 readonly PACKAGES_SANDBOX=(iproute2 util-linux psmisc dnsmasq-base udhcpc procps hostname)
 readonly PACKAGES_SCREENS=(fonts-dejavu-core xvfb xauth x11-apps imagemagick libgl1-mesa-dri libegl-mesa0 xdotool)
 readonly PACKAGES_BROWSER=(qtwebengine5-dev libx11-dev)
@@ -38,7 +38,7 @@ readonly PACKAGES_BENCH=(valgrind time)
 readonly PACKAGES_CHECK=(clang-format shellcheck)
 # The panel's own architecture, beside this host's (multiarch): installed only by
 # the armhf commands and by test.
-readonly PACKAGES_ARMHF=(crossbuild-essential-armhf qtbase5-dev:armhf qtwebengine5-dev:armhf
+readonly PACKAGES_ARMHF=(crossbuild-essential-armhf qtbase5-dev:armhf qtbase5-private-dev:armhf qtwebengine5-dev:armhf
     libgpiod-dev:armhf pkgconf:armhf libatomic1:armhf qemu-user-static)
 
 # install_dependencies [armhf]: one apt-get update at most, and only when a
