@@ -75,6 +75,10 @@ int main(int argc, char *argv[])
 
     // Under eglfs the one top-level window covers the whole screen by itself.
     QWebEngineView view;
+    // The engine's own context menu (Back, Forward, Reload, Save page, View
+    // page source) would be navigation the kiosk does not offer; the Menu key
+    // or a right click goes to the page alone, which may show a menu of its own.
+    view.setContextMenuPolicy(Qt::NoContextMenu);
     RenderProcessRecovery recovery(&view, url);
     view.load(url);
     view.show();
