@@ -51,6 +51,40 @@ vm_prepare() {
     VM_BUSYBOX=$VM_KERNEL/bin/busybox
 }
 
+# vm_stage_image BUILD OUT: the device image in OUT/image, the build's staged
+# install tree, with settings made for the VM's network (DHCP on 10.0.2.0/24,
+# router 10.0.2.2) and the command-line button.
+vm_stage_image() {
+    local build=$1 out=$2
+    rm -rf "$out/image"
+    DESTDIR=$out/image cmake --install "$build" > /dev/null
+    [ -d "$out/image/opt/panel" ] ||
+        die "$build installs elsewhere than the device image's /opt/panel (CMAKE_INSTALL_PREFIX)"
+    cat > "$out/image/opt/panel/panel-setup/settings.json" << 'JSON'
+{
+    "browser_start_command": "/opt/panel/bin/kiosk-browser-control",
+    "dhcp_enable": true,
+    "ip_address": "10.0.2.20",
+    "ip_gateway": "10.0.2.2",
+    "ip_mask": "255.255.255.0",
+    "serial_id_file_path": "/etc/serial",
+    "show_cmd_button": true
+}
+JSON
+}
+
+# vm_boots: how many boots the guest has ended ("device: up" from rcS).
+vm_boots() { tr -d '\r' < "$VM_RUN/serial.log" | grep -c '^device: up'; }
+
+# vm_wait_boots COUNT TIMEOUT: until the guest has ended COUNT boots.
+vm_wait_boots() {
+    local deadline=$((SECONDS + $2))
+    until [ "$(vm_boots)" -ge "$1" ]; do
+        [ $SECONDS -lt "$deadline" ] || return 1
+        sleep 2
+    done
+}
+
 # vm_initrd IMAGE OUT: the initramfs, busybox, the modules and the device's
 # boot files; /etc/eglfs.conf comes from the image's example.
 vm_initrd() {
