@@ -13,7 +13,7 @@
 #   ./run.sh armhf    cross-build for the panel (armhf, build-armhf/) and run the suite under qemu-user
 #   ./run.sh package  cross-build and pack the device image's tarball (build-armhf/operator-panel-*-armhf.tar.gz)
 #   ./run.sh bench [NAME...]  build with the benchmarks and run them (all, or startup,
-#                     headless-network, pointer-filter, pointer-hold, browser, gpio)
+#                     headless-network, pointer-filter, pointer-hold, browser, gpio, device-vm)
 #   ./run.sh device-vm [WIDTHxHEIGHT]  the whole panel in an emulated machine with a KMS display
 #                     (default 1024x600); pictures in $PANEL_BUILD_DIR/device-vm/
 #
@@ -257,13 +257,13 @@ apply_format() {
 run_benchmarks() {
     build -DPANEL_BUILD_BENCH=ON
     local names=("$@")
-    [ ${#names[@]} -gt 0 ] || names=(startup headless-network pointer-filter pointer-hold browser gpio)
+    [ ${#names[@]} -gt 0 ] || names=(startup headless-network pointer-filter pointer-hold browser gpio device-vm)
     local name
     for name in "${names[@]}"; do
         echo "=== bench: $name"
         case "$name" in
             gpio) cmake --build "$BUILD_DIR" --target gpio-bench ;;
-            startup | headless-network | pointer-filter | pointer-hold | browser)
+            startup | headless-network | pointer-filter | pointer-hold | browser | device-vm)
                 "$SOURCE_DIR/bench/$name.sh" "$BUILD_DIR" ;;
             *) echo "no benchmark named $name" >&2; return 2 ;;
         esac
