@@ -29,8 +29,10 @@ bool DialogEditTime::clockCanTake(const QDateTime &moment)
 {
     if (!moment.isValid())
         return false;
-    const qint64 seconds = moment.toSecsSinceEpoch();
-    return seconds >= 0 && seconds <= qint64(0xFFFFFFFFu);
+    // In milliseconds: whole seconds round towards zero, and would let the
+    // last second before 1970 through as 0.
+    const qint64 msecs = moment.toMSecsSinceEpoch();
+    return msecs >= 0 && msecs / 1000 <= qint64(0xFFFFFFFFu);
 }
 
 void DialogEditTime::updateLabels()

@@ -29,6 +29,8 @@ private slots:
     void stepsMoveTheWholeMoment();
     void applyOnlyWithinTheClockRange_data();
     void applyOnlyWithinTheClockRange();
+    void theClockRangeHoldsToTheMillisecond_data();
+    void theClockRangeHoldsToTheMillisecond();
     void heldButtonRepeats();
     void noWidgetTakesFocus();
 };
@@ -147,6 +149,28 @@ void TestDialogEditTime::applyOnlyWithinTheClockRange()
         click(timeButton(&dialog, which));
     // 2149 is still out of range: a year step back is not enough there.
     QCOMPARE(apply->isEnabled(), shownDateTime(&dialog).date().year() < 2107);
+}
+
+// The dialog keeps the seconds of the moment it opened at, so the edges of
+// the range are met at any fraction of a second.
+void TestDialogEditTime::theClockRangeHoldsToTheMillisecond_data()
+{
+    QTest::addColumn<QDateTime>("moment");
+    QTest::addColumn<bool>("inRange");
+
+    auto utc = [](const char *text) { return QDateTime::fromString(QLatin1String(text), Qt::ISODateWithMs); };
+    QTest::newRow("half a second before 1970") << utc("1969-12-31T23:59:59.500Z") << false;
+    QTest::newRow("1970 exactly") << utc("1970-01-01T00:00:00.000Z") << true;
+    QTest::newRow("the last millisecond") << utc("2106-02-07T06:28:15.999Z") << true;
+    QTest::newRow("one past it") << utc("2106-02-07T06:28:16.000Z") << false;
+}
+
+void TestDialogEditTime::theClockRangeHoldsToTheMillisecond()
+{
+    QFETCH(QDateTime, moment);
+    QFETCH(bool, inRange);
+    QVERIFY(moment.isValid());
+    QCOMPARE(DialogEditTime::clockCanTake(moment), inRange);
 }
 
 void TestDialogEditTime::heldButtonRepeats()
