@@ -25,7 +25,6 @@ struct Key
 {
     int key;
     QString text;
-    bool operator==(const Key &other) const { return key == other.key && text == other.text; }
 };
 
 // The focus widget: every key press it gets, and the right clicks.
@@ -76,8 +75,6 @@ private:
 };
 
 } // namespace
-
-Q_DECLARE_METATYPE(Key)
 
 class TestDeviceKeyboard : public QObject
 {
