@@ -80,8 +80,10 @@ export interface OverflowEvent {
  * The events of lines requested for them, as an EventEmitter: `'edge'` for
  * each edge, in the order they happened; `'overflow'` when the kernel's queue
  * filled up; `'error'` when the events cannot be read any more (watching then
- * ends). Watching keeps the process running until the lines are released,
- * their chip closed or their object collected, unless `unref()` says otherwise.
+ * ends). Watching keeps the process running, and the object with its
+ * listeners, until the lines are released or their chip closed, unless
+ * `unref()` says otherwise (then an object nothing refers to may be collected,
+ * which ends its watching).
  */
 export interface EdgeEmitter {
     on(event: 'edge', listener: (event: EdgeEvent) => void): this;

@@ -174,6 +174,7 @@ EdgeWatcher::EdgeWatcher(Nan::ObjectWrap *owner, Chip *chip, const std::vector<g
 
 EdgeWatcher::~EdgeWatcher()
 {
+    _ownerHold.Reset();
     for (Source *source : _sources)
         delete source;
 }
@@ -215,6 +216,7 @@ bool EdgeWatcher::start()
             return false;
         }
     }
+    holdOwner(_referenced);
     return true;
 }
 
@@ -223,6 +225,7 @@ void EdgeWatcher::stop()
     if (_stopped)
         return;
     _stopped = true;
+    holdOwner(false);
     _chip->removeWatcher(this);
     // The handles are closed before the lines' descriptors are: libuv must
     // not watch a descriptor number the process may reuse.
@@ -247,6 +250,7 @@ void EdgeWatcher::setReferenced(bool referenced)
     _referenced = referenced;
     if (_stopped)
         return;
+    holdOwner(referenced);
     const auto apply = [referenced](uv_handle_t *handle) {
         if (referenced)
             uv_ref(handle);
@@ -259,6 +263,14 @@ void EdgeWatcher::setReferenced(bool referenced)
         if (source->settleOpen)
             apply(reinterpret_cast<uv_handle_t *>(&source->settle));
     }
+}
+
+void EdgeWatcher::holdOwner(bool hold)
+{
+    if (hold)
+        _ownerHold.Reset(_owner->handle());
+    else
+        _ownerHold.Reset();
 }
 
 void EdgeWatcher::onClosed(uv_handle_t *handle)

@@ -42,6 +42,12 @@ void inheritEventEmitter(v8::Local<v8::Function> constructor);
 // { offset, edge, value, timestamp }; a kernel queue that filled up as
 // 'overflow' with { offset }; a failed read as 'error', which ends watching.
 //
+// While it watches and is referenced, the watcher holds its owner's
+// JavaScript object, as Node holds its own active handles: the listeners live
+// on that object, and a program that keeps no variable of its own must not
+// lose them to the garbage collector. Unreferenced, the object may be
+// collected, and its owner then disposes of the watcher.
+//
 // A watcher is created with new and never deleted by its owner: stop() ends
 // the delivery at once, even from inside a listener; dispose() also gives the
 // owner's hold up, and the watcher frees itself once libuv has closed its
@@ -85,8 +91,10 @@ private:
     bool settle(Source &source, int level);
     bool emitEdge(const Source &source, int value, uint64_t timestamp);
     bool emit(const char *name, v8::Local<v8::Value> argument);
+    void holdOwner(bool hold);
 
     Nan::ObjectWrap *_owner;
+    Nan::Persistent<v8::Object> _ownerHold;
     Chip *_chip;
     EventSettings _settings;
     bool _referenced;

@@ -3,7 +3,7 @@ const { describe, test, before, after, afterEach } = require('node:test');
 const assert = require('node:assert/strict');
 const { spawn } = require('node:child_process');
 const { gpio, modulePath } = require('../module');
-const { SimChip, collectUntil, openFileCount } = require('./gpiosim');
+const { SimChip, collectGarbage, collectUntil, openFileCount } = require('./gpiosim');
 
 const delay = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
@@ -312,11 +312,12 @@ describe('edge events against gpio-sim', () => {
         assert.throws(() => line.requestEvents(), { code: 'EBADF' });
     });
 
-    test('a watched line that is garbage-collected stops and gives its line up', async () => {
+    test('an unreferenced watched line that is garbage-collected stops and gives its line up', async () => {
         open();
         const before = openFileCount();
         let line = chip.getLine(6);
         line.requestEvents({ debounce: 10 });
+        line.unref();
         line.on('edge', () => assert.fail('no delivery after collection'));
         assert.ok(openFileCount() > before);
         line = null;
@@ -324,6 +325,19 @@ describe('edge events against gpio-sim', () => {
         assert.equal(chip.getLine(6).info().used, false);
         sim.setPull(6, 'pull-up');
         await delay(200);
+    });
+
+    test('a referenced watched line is kept for its listeners, with no variable of its own', async () => {
+        const seen = [];
+        (() => {
+            const line = open().getLine(6);
+            line.requestEvents();
+            line.on('edge', (event) => seen.push(event.edge));
+        })();
+        await collectGarbage();
+        sim.setPull(6, 'pull-up');
+        assert.ok(await until(() => seen.length > 0, 5000), 'the edge is delivered after collections');
+        assert.deepEqual(seen, ['rising']);
     });
 
     test('methods of several lines are no constructors either', () => {

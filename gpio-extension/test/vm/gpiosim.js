@@ -76,6 +76,9 @@ async function collectUntil(condition) {
     return false;
 }
 
+// Twenty rounds of collection, each with a turn of the event loop.
+const collectGarbage = () => collectUntil(() => false);
+
 const openFileCount = () => fs.readdirSync('/proc/self/fd').length;
 
-module.exports = { SimChip, collectUntil, openFileCount };
+module.exports = { SimChip, collectGarbage, collectUntil, openFileCount };
