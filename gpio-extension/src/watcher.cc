@@ -395,11 +395,20 @@ void EdgeWatcher::onSettled(uv_timer_t *handle)
     EdgeWatcher *self = source->watcher;
     if (self->_stopped || !source->unsettled)
         return;
+    // Timers run before the loop polls: after a busy spell, edges may wait in
+    // the kernel's queue that came before the debounce time was up. They are
+    // read first and decide by their kernel times; a newer edge on this line
+    // starts its wait again.
+    const uint64_t waitedFor = source->pendingTimestamp;
+    Nan::HandleScope scope;
+    self->readEvents();
+    if (self->_stopped || !source->unsettled || source->pendingTimestamp != waitedFor)
+        return;
+    uv_timer_stop(&source->settle);
     source->unsettled = false;
     // The level now, as the line has kept it for the whole debounce time;
     // the last edge's level stands in should the read fail.
     const int now = gpiod_line_get_value(source->line);
-    Nan::HandleScope scope;
     self->settle(*source, now < 0 ? source->pending : now);
 }
 

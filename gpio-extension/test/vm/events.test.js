@@ -172,6 +172,28 @@ describe('edge events against gpio-sim', () => {
         assert.deepEqual(seen.edges.map((event) => event.edge), ['falling']);
     });
 
+    test('a debounce time that runs out while the event loop is busy still sees the edges queued meanwhile', async () => {
+        const line = open().getLine(3);
+        line.requestEvents({ debounce: 50 });
+        const seen = record(line);
+        const raised = process.hrtime.bigint();
+        sim.setPull(3, 'pull-up');
+        // The rising edge is read and its wait begins; then a callback late in
+        // the loop's turn stalls it past the wait, and the line falls again
+        // 60 ms after it rose. The next turn runs the due timer before it polls.
+        await delay(20);
+        await new Promise((resolve) =>
+            setImmediate(() => {
+                pause(Math.max(0, 60 - Number(process.hrtime.bigint() - raised) / 1e6));
+                sim.setPull(3, 'pull-down');
+                pause(90);
+                resolve();
+            }));
+        assert.ok(await until(() => seen.edges.length >= 2, 3000), `${seen.edges.length} of 2 edges`);
+        await delay(200);
+        assert.deepEqual(seen.edges.map((event) => event.edge), ['rising', 'falling']);
+    });
+
     test('debouncing goes by the kernel times of edges read together after a stalled event loop', async () => {
         for (const [edge, expected] of [['both', ['rising', 'falling']], ['rising', ['rising']]]) {
             const line = open().getLine(2);
