@@ -43,6 +43,27 @@ enum class SaveOutcome {
     NotHere, // this way cannot work where the file lies; nothing was changed
 };
 
+// The step of a save that failed, as the log names it ("cannot <step> [file]"),
+// with the errno it left.
+struct Failure
+{
+    const char *step = nullptr;
+    int error = 0;
+
+    void record(const char *failedStep)
+    {
+        step = failedStep;
+        error = errno;
+    }
+    bool happened() const { return step != nullptr; }
+};
+
+void warnCannot(const Failure &failure, const QByteArray &target)
+{
+    qWarning("Configuration::saveConfiguration() cannot %s [%s]: %s", failure.step, target.constData(),
+             std::strerror(failure.error));
+}
+
 bool writeWhole(int fd, const QByteArray &bytes)
 {
     const char *data = bytes.constData();
@@ -186,14 +207,11 @@ bool isSomewhereThatCannotHoldAReplacement(int error)
 // and mode; where it could not keep the owner, the save is not done this way.
 SaveOutcome replaceWholeFile(const QByteArray &target, const struct stat *previous, const QByteArray &content)
 {
-    const char *failedStep = nullptr;
-    int error = 0;
-    SaveOutcome outcome = SaveOutcome::Saved;
+    Failure failure;
+    bool notHere = false;
     const auto fail = [&](const char *step, bool cannotWorkHere) {
-        failedStep = step;
-        error = errno;
-        outcome = cannotWorkHere || isSomewhereThatCannotHoldAReplacement(error) ? SaveOutcome::NotHere
-                                                                                 : SaveOutcome::Failed;
+        failure.record(step);
+        notHere = cannotWorkHere || isSomewhereThatCannotHoldAReplacement(failure.error);
     };
     QByteArray temporary;
     const int fd = createTemporary(target, &temporary);
@@ -214,19 +232,21 @@ SaveOutcome replaceWholeFile(const QByteArray &target, const struct stat *previo
         fail("replace", false);
     }
     if (fd >= 0) {
-        if (outcome != SaveOutcome::Saved)
+        if (failure.happened())
             ::unlink(temporary.constData());
         ::close(fd);
     }
-    if (outcome == SaveOutcome::Saved)
+    if (!failure.happened()) {
         syncDirectory(folderOf(target));
-    else if (outcome == SaveOutcome::NotHere)
-        qInfo("Configuration::saveConfiguration() cannot %s [%s] (%s): writing it where it lies", failedStep,
-              target.constData(), std::strerror(error));
-    else
-        qWarning("Configuration::saveConfiguration() cannot %s [%s]: %s", failedStep, target.constData(),
-                 std::strerror(error));
-    return outcome;
+        return SaveOutcome::Saved;
+    }
+    if (!notHere) {
+        warnCannot(failure, target);
+        return SaveOutcome::Failed;
+    }
+    qInfo("Configuration::saveConfiguration() cannot %s [%s] (%s): writing it where it lies", failure.step,
+          target.constData(), std::strerror(failure.error));
+    return SaveOutcome::NotHere;
 }
 
 // Where the file cannot be replaced (a read-only root with a writable
@@ -234,18 +254,20 @@ SaveOutcome replaceWholeFile(const QByteArray &target, const struct stat *previo
 // space for the longer of both contents is reserved first, so a full disk
 // leaves the file as it was; a write that fails half-way puts the old content
 // back. Only a power cut in the middle can leave a mixture.
-SaveOutcome rewriteInPlace(const QByteArray &target, const QByteArray &content)
+bool rewriteInPlace(const QByteArray &target, const QByteArray &content)
 {
+    Failure failure;
     const int fd = ::open(target.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        qWarning("Configuration::saveConfiguration() cannot open [%s]: %s", target.constData(), std::strerror(errno));
-        return SaveOutcome::Failed;
+        failure.record("open");
+        warnCannot(failure, target);
+        return false;
     }
     struct stat status;
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
         qWarning("Configuration::saveConfiguration() [%s] is not a regular file", target.constData());
-        return SaveOutcome::Failed;
+        return false;
     }
 
     QByteArray previous;
@@ -254,43 +276,32 @@ SaveOutcome rewriteInPlace(const QByteArray &target, const QByteArray &content)
         previous.resize(int(status.st_size));
         previousKnown = ::pread(fd, previous.data(), size_t(previous.size()), 0) == ssize_t(previous.size());
     }
-    SaveOutcome outcome = SaveOutcome::Saved;
-    const char *failedStep = nullptr;
-    int error = 0;
     if (content.size() > status.st_size && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, off_t(content.size())) != 0
         && errno != EOPNOTSUPP) {
-        failedStep = "reserve space for";
-        error = errno;
-        outcome = SaveOutcome::Failed;
+        failure.record("reserve space for");
     } else if (!writeWhole(fd, content) || ::ftruncate(fd, off_t(content.size())) != 0) {
-        failedStep = "write";
-        error = errno;
-        outcome = SaveOutcome::Failed;
+        failure.record("write");
         if (previousKnown && writeWhole(fd, previous))
             ::ftruncate(fd, off_t(previous.size()));
         else
             qWarning("Configuration::saveConfiguration() [%s] may be damaged", target.constData());
     }
-    if (::fsync(fd) != 0 && outcome == SaveOutcome::Saved) {
-        failedStep = "sync";
-        error = errno;
-        outcome = SaveOutcome::Failed;
-    }
-    if (outcome != SaveOutcome::Saved)
-        qWarning("Configuration::saveConfiguration() cannot %s [%s]: %s", failedStep, target.constData(),
-                 std::strerror(error));
+    if (::fsync(fd) != 0 && !failure.happened())
+        failure.record("sync");
+    if (failure.happened())
+        warnCannot(failure, target);
     ::close(fd);
-    return outcome;
+    return !failure.happened();
 }
 
 } // namespace
 
-void saveSettingsFile(const QString &path, const QByteArray &content)
+bool saveSettingsFile(const QString &path, const QByteArray &content)
 {
     const QByteArray target = fileBehindLinks(QFile::encodeName(path));
     if (target.isEmpty()) {
         qWarning("Configuration::saveConfiguration() [%s] is a circle of links", qPrintable(path));
-        return;
+        return false;
     }
     removeStaleTemporaries(folderOf(target), nameOf(target));
 
@@ -298,18 +309,19 @@ void saveSettingsFile(const QString &path, const QByteArray &content)
     const bool exists = ::stat(target.constData(), &status) == 0;
     if (exists && !S_ISREG(status.st_mode)) {
         qWarning("Configuration::saveConfiguration() [%s] is not a regular file", target.constData());
-        return;
+        return false;
     }
     // A file that is read-only on purpose stays so, whatever its folder allows.
     if (exists && ::access(target.constData(), W_OK) != 0) {
         qWarning("Configuration::saveConfiguration() [%s] is not writable: %s", target.constData(),
                  std::strerror(errno));
-        return;
+        return false;
     }
-    if (replaceWholeFile(target, exists ? &status : nullptr, content) != SaveOutcome::NotHere)
-        return;
+    const SaveOutcome outcome = replaceWholeFile(target, exists ? &status : nullptr, content);
+    if (outcome != SaveOutcome::NotHere)
+        return outcome == SaveOutcome::Saved;
     if (exists)
-        rewriteInPlace(target, content);
-    else
-        qWarning("Configuration::saveConfiguration() [%s] cannot be created", target.constData());
+        return rewriteInPlace(target, content);
+    qWarning("Configuration::saveConfiguration() [%s] cannot be created", target.constData());
+    return false;
 }
