@@ -41,10 +41,11 @@ void writeFile(const QString &path, const QByteArray &content)
     QVERIFY2(ScreenTest::writeFile(path, content), qPrintable(path));
 }
 
-// Root ignores permissions; the immutable flag is what makes a folder unwritable here.
-bool setImmutable(const QString &directory, bool immutable)
+// Root ignores permissions; the immutable flag is what makes a file or folder
+// unwritable here.
+bool setImmutable(const QString &path, bool immutable)
 {
-    const int fd = ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return false;
     int flags = 0;
@@ -538,15 +539,8 @@ void TestConfiguration::aSaveThatCannotBeWrittenLeavesThePreviousFile()
     // Neither the folder nor the file can be written.
     const QString folder = QCoreApplication::applicationDirPath();
     const QString file = besideExecutable("settings.json");
-    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY);
-    int flags = 0;
-    const bool fileLocked = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0
-                            && ::ioctl(fd, FS_IOC_SETFLAGS, (flags |= FS_IMMUTABLE_FL, &flags)) == 0;
-    auto unlockFile = qScopeGuard([fd, flags]() mutable {
-        flags &= ~FS_IMMUTABLE_FL;
-        ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
-        ::close(fd);
-    });
+    const bool fileLocked = setImmutable(file, true);
+    auto unlockFile = qScopeGuard([file] { setImmutable(file, false); });
     if (!fileLocked || !setImmutable(folder, true))
         QSKIP("this file system cannot make a file or folder unwritable for root");
     auto undo = qScopeGuard([folder] { setImmutable(folder, false); });
