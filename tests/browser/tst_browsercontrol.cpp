@@ -5,6 +5,7 @@
 
 #include "browserharness.h"
 #include "sandboxguard.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -26,6 +27,9 @@ const QRgb GREEN = qRgb(0x00, 0xff, 0x00);
 const QRgb WHITE = qRgb(0xff, 0xff, 0xff);
 
 const QString BROWSER_NAME = "kiosk-browser";
+
+using ScreenTest::readFile;
+using ScreenTest::writeFile;
 
 } // namespace
 
@@ -86,10 +90,7 @@ namespace {
 // Field 22 of /proc/PID/stat: what the control program records beside the pid.
 QByteArray startTimeOf(qint64 pid)
 {
-    QFile file(QString("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray line = file.readAll();
+    const QByteArray line = readFile(QString("/proc/%1/stat").arg(pid));
     return line.mid(line.lastIndexOf(')') + 2).split(' ').value(22 - 3);
 }
 
@@ -107,9 +108,7 @@ void TestBrowserControl::initTestCase()
     _pidFile = _files.filePath("kiosk-browser.pid");
     _configuration = _files.filePath("kiosk-browser.conf");
 
-    QFile page(_files.filePath("green.html"));
-    QVERIFY(page.open(QIODevice::WriteOnly));
-    page.write(colourPage(GREEN));
+    QVERIFY(writeFile(_files.filePath("green.html"), colourPage(GREEN)));
 }
 
 void TestBrowserControl::init()
@@ -135,12 +134,10 @@ void TestBrowserControl::cleanup()
 
 void TestBrowserControl::writeConfiguration(const QStringList &extraLines)
 {
-    QFile file(_configuration);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QStringList lines{"# written by " + QString(QTest::currentTestFunction()), "pid_file=" + _pidFile,
                       "log_file=" + _files.filePath("browser.log")};
     lines << extraLines;
-    file.write(lines.join('\n').toUtf8() + '\n');
+    QVERIFY(writeFile(_configuration, lines.join('\n').toUtf8() + '\n'));
 }
 
 QProcessEnvironment TestBrowserControl::controlEnvironment()
@@ -166,21 +163,16 @@ int TestBrowserControl::control(const QStringList &arguments, QByteArray *errors
 
 qint64 TestBrowserControl::recordedPid() const
 {
-    QFile file(_pidFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    return file.readAll().split(' ').value(0).trimmed().toLongLong();
+    // 0 when there is no record.
+    return readFile(_pidFile).split(' ').value(0).trimmed().toLongLong();
 }
 
 QString TestBrowserControl::writeScript(const QString &name, const QByteArray &text)
 {
     const QString path = _files.filePath(name);
-    QFile script(path);
-    if (!script.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (!writeFile(path, text))
         return {};
-    script.write(text);
-    script.close();
-    script.setPermissions(script.permissions() | QFile::ExeOwner);
+    QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
     return path;
 }
 
@@ -218,10 +210,7 @@ void TestBrowserControl::startWithoutRoutes(QProcess &start)
 
 QStringList TestBrowserControl::browserStarts() const
 {
-    QFile file(_files.filePath("browser-starts"));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    return QString::fromUtf8(readFile(_files.filePath("browser-starts"))).split('\n', Qt::SkipEmptyParts);
 }
 
 void TestBrowserControl::startShowsTheConfiguredPage_data()
@@ -298,19 +287,15 @@ void TestBrowserControl::stopLeavesAStrangerWithTheRecordedPidAlone()
     QProcess stranger;
     stranger.start("setsid", {"sleep", "300"});
     QVERIFY(stranger.waitForStarted());
-    QFile file(_pidFile);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray::number(stranger.processId()) + " 1\n");
-    file.close();
+    const QByteArray strangerRecord = QByteArray::number(stranger.processId()) + " 1\n";
+    QVERIFY(writeFile(_pidFile, strangerRecord));
 
     QCOMPARE(control({"stop"}), 0);
     QTest::qWait(300);
     QCOMPARE(stranger.state(), QProcess::Running);
 
     QVERIFY(!QFile::exists(_pidFile)); // a stale record goes
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray::number(stranger.processId()) + " 1\n");
-    file.close();
+    QVERIFY(writeFile(_pidFile, strangerRecord));
     QCOMPARE(control({"start"}), 0);
     QVERIFY(recordedPid() != stranger.processId());
     QTRY_SHOWS_ONLY(_display, BLUE, PAINT_TIMEOUT_MS);
@@ -425,13 +410,9 @@ void TestBrowserControl::stopDuringTheNetworkWaitCancelsThatStart()
     if (!missing.isEmpty())
         QSKIP(qPrintable(missing));
     writeConfiguration({"browser=" + writeRecordingBrowser(), "network_wait_seconds=30"});
-    QFile count(_pidFile + ".stops");
-    count.remove();
-    if (!stopCount.isNull()) {
-        QVERIFY(count.open(QIODevice::WriteOnly));
-        count.write(stopCount);
-        count.close();
-    }
+    QFile::remove(_pidFile + ".stops");
+    if (!stopCount.isNull())
+        QVERIFY(writeFile(_pidFile + ".stops", stopCount));
 
     QProcess start;
     startWithoutRoutes(start);
@@ -567,10 +548,7 @@ void TestBrowserControl::stopLeavesTheOrphansOfAStrangersSessionAlone()
     QVERIFY(session > 1 && orphan > 1);
     _strays << orphan;
     QVERIFY(processAlive(orphan));
-    QFile file(_pidFile);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray::number(session) + " " + startTimeOf(orphan) + "\n");
-    file.close();
+    QVERIFY(writeFile(_pidFile, QByteArray::number(session) + " " + startTimeOf(orphan) + "\n"));
 
     QCOMPARE(control({"stop"}), 0);
     QTest::qWait(300);
@@ -607,10 +585,7 @@ void TestBrowserControl::stopNeverSignalsBeyondTheBrowser()
     canary.start("sleep", {"300"});
     QVERIFY(canary.waitForStarted());
     _strays << canary.processId();
-    QFile file(_pidFile);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(record);
-    file.close();
+    QVERIFY(writeFile(_pidFile, record));
 
     QCOMPARE(control({"stop"}), 0);
     QTest::qWait(200); // a signal sent is delivered by now
@@ -629,10 +604,8 @@ void TestBrowserControl::panelSetupStartsAndStopsTheBrowser()
     QVERIFY(QDir().mkpath(device));
     QFile::remove(device + "/panel-setup");
     QVERIFY(QFile::copy(PANEL_SETUP, device + "/panel-setup"));
-    QFile settings(device + "/settings.json");
-    QVERIFY(settings.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    settings.write("{\n    \"browser_start_command\": \"" KIOSK_BROWSER_CONTROL "\"\n}\n");
-    settings.close();
+    const QByteArray settings = "{\n    \"browser_start_command\": \"" KIOSK_BROWSER_CONTROL "\"\n}\n";
+    QVERIFY(writeFile(device + "/settings.json", settings));
 
     auto panelSetup = [this, device](const QString &mode) {
         QProcess process;

@@ -2,6 +2,7 @@
 // serial-number file, what it writes back, and what it survives.
 
 #include "configuration.h"
+#include "settingsfile.h"
 #include "testfiles.h"
 
 #include <QCoreApplication>
@@ -40,10 +41,11 @@ void writeFile(const QString &path, const QByteArray &content)
     QVERIFY2(ScreenTest::writeFile(path, content), qPrintable(path));
 }
 
-// Root ignores permissions; the immutable flag is what makes a folder unwritable here.
-bool setImmutable(const QString &directory, bool immutable)
+// Root ignores permissions; the immutable flag is what makes a file or folder
+// unwritable here.
+bool setImmutable(const QString &path, bool immutable)
 {
-    const int fd = ::open(QFile::encodeName(directory).constData(), O_RDONLY | O_DIRECTORY);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return false;
     int flags = 0;
@@ -190,6 +192,8 @@ private slots:
     void qtSaveFileStillCommitsAShortWrite();
     void aLinkedSettingsFileIsSavedAtItsTargetWithItsOwnerAndMode();
     void staleTemporaryFilesOfOurOwnAreRemovedAtTheNextSave();
+    void aSaveTellsWhetherTheFileWasSaved_data();
+    void aSaveTellsWhetherTheFileWasSaved();
     void aKilledSaveLeavesEitherTheOldOrTheNewFile();
 };
 
@@ -535,15 +539,8 @@ void TestConfiguration::aSaveThatCannotBeWrittenLeavesThePreviousFile()
     // Neither the folder nor the file can be written.
     const QString folder = QCoreApplication::applicationDirPath();
     const QString file = besideExecutable("settings.json");
-    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY);
-    int flags = 0;
-    const bool fileLocked = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0
-                            && ::ioctl(fd, FS_IOC_SETFLAGS, (flags |= FS_IMMUTABLE_FL, &flags)) == 0;
-    auto unlockFile = qScopeGuard([fd, flags]() mutable {
-        flags &= ~FS_IMMUTABLE_FL;
-        ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
-        ::close(fd);
-    });
+    const bool fileLocked = setImmutable(file, true);
+    auto unlockFile = qScopeGuard([file] { setImmutable(file, false); });
     if (!fileLocked || !setImmutable(folder, true))
         QSKIP("this file system cannot make a file or folder unwritable for root");
     auto undo = qScopeGuard([folder] { setImmutable(folder, false); });
@@ -734,6 +731,78 @@ void TestConfiguration::staleTemporaryFilesOfOurOwnAreRemovedAtTheNextSave()
              expected);
     QCOMPARE(readFile(elsewhere), QByteArray("keep"));
     QVERIFY(readFile(besideExecutable("settings.json")).contains("10.0.0.3"));
+}
+
+// The save answers whether the new content reached the file, and the last
+// line it logs says why not (or, for a file rewritten where it lies, why there).
+// "%1" in the message is the path saved to.
+void TestConfiguration::aSaveTellsWhetherTheFileWasSaved_data()
+{
+    const QByteArray before = "{\n    \"ip_address\": \"10.0.0.1\"\n}\n";
+    const QByteArray after = "{\n    \"ip_address\": \"10.0.0.2\"\n}\n";
+    const QString prefix = "Configuration::saveConfiguration() ";
+    QTest::addColumn<QString>("layout");
+    QTest::addColumn<bool>("saved");
+    QTest::addColumn<QByteArray>("stored"); // what the file holds afterwards
+    QTest::addColumn<QString>("lastMessage");
+    QTest::newRow("new file") << "new file" << true << after << QString();
+    QTest::newRow("existing file") << "existing file" << true << after << QString();
+    QTest::newRow("link to a file") << "link" << true << after << QString();
+    QTest::newRow("circle of links") << "circle" << false << QByteArray() << prefix + "[%1] is a circle of links";
+    QTest::newRow("folder") << "folder" << false << QByteArray() << prefix + "[%1] is not a regular file";
+    QTest::newRow("missing folder") << "missing folder" << false << QByteArray()
+                                    << prefix + "cannot create a file beside [%1]: No such file or directory";
+    QTest::newRow("immutable file") << "immutable file" << false << before
+                                    << prefix + "[%1] is not writable: Operation not permitted";
+    QTest::newRow("immutable folder, file in it")
+        << "immutable folder" << true << after
+        << prefix + "cannot create a file beside [%1] (Operation not permitted): writing it where it lies";
+    QTest::newRow("immutable folder, no file")
+        << "immutable folder, no file" << false << QByteArray() << prefix + "[%1] cannot be created";
+}
+
+void TestConfiguration::aSaveTellsWhetherTheFileWasSaved()
+{
+    QFETCH(QString, layout);
+    QFETCH(bool, saved);
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, lastMessage);
+    const QByteArray before = "{\n    \"ip_address\": \"10.0.0.1\"\n}\n";
+    const QByteArray after = "{\n    \"ip_address\": \"10.0.0.2\"\n}\n";
+    QTemporaryDir device;
+    QVERIFY(device.isValid());
+    const QString folder = layout == "missing folder" ? device.filePath("gone") : device.path();
+    const QString path = folder + "/settings.json";
+    // Where the content lies: behind the link, or the file itself.
+    const QString content = layout == "link" ? device.filePath("data.json") : path;
+    if (layout == "existing file" || layout == "immutable file" || layout == "immutable folder" || layout == "link")
+        writeFile(content, before);
+    if (layout == "link")
+        QVERIFY(QFile::link(content, path));
+    if (layout == "circle")
+        QVERIFY(QFile::link(path, path));
+    if (layout == "folder")
+        QVERIFY(QDir(folder).mkdir("settings.json"));
+    const QString locked
+        = layout == "immutable file" ? path : (layout.startsWith("immutable folder") ? folder : QString());
+    if (!locked.isEmpty() && !setImmutable(locked, true))
+        QSKIP("this file system cannot make a file or folder unwritable for root");
+    auto unlock = qScopeGuard([locked] {
+        if (!locked.isEmpty())
+            setImmutable(locked, false);
+    });
+
+    capturedMessages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(captureMessage);
+    const bool result = saveSettingsFile(path, after);
+    qInstallMessageHandler(previous);
+
+    QCOMPARE(result, saved);
+    QCOMPARE(capturedMessages.value(capturedMessages.size() - 1),
+             lastMessage.isNull() ? QString() : lastMessage.arg(path));
+    QCOMPARE(readFile(content), stored);
+    if (layout == "link")
+        QVERIFY(QFileInfo(path).isSymLink());
 }
 
 // A power cut is a kill without warning: the program that saves is killed at
