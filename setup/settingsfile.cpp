@@ -311,7 +311,10 @@ bool saveSettingsFile(const QString &path, const QByteArray &content)
         qWarning("Configuration::saveConfiguration() [%s] is not a regular file", target.constData());
         return false;
     }
-    // A file that is read-only on purpose stays so, whatever its folder allows.
+    // A file its owner may not write stays as it is, whatever its folder
+    // allows. Root passes this check on any mode (panel-setup runs as root on
+    // the device): there only an immutable file or a read-only file system
+    // stops the save, at the steps below.
     if (exists && ::access(target.constData(), W_OK) != 0) {
         qWarning("Configuration::saveConfiguration() [%s] is not writable: %s", target.constData(),
                  std::strerror(errno));
