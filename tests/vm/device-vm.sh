@@ -187,15 +187,6 @@ vm_run() {
         grep -vxF -e "$1" -e "echo \"@@\$(($marker))\"" || true
 }
 
-# vm_wait_serial REGEX TIMEOUT: until the console has printed a matching line.
-vm_wait_serial() {
-    local ticks=$(($2 * 2))
-    until tr -d '\r' < "$VM_RUN/serial.log" 2> /dev/null | grep -qE "$1"; do
-        [ $((ticks -= 1)) -gt 0 ] || return 1
-        sleep 0.5
-    done
-}
-
 # colour_of FILE: "R,G,B" when the whole picture is that one colour.
 colour_of() {
     convert "$1" -format '%k %[fx:int(255*p{0,0}.r)],%[fx:int(255*p{0,0}.g)],%[fx:int(255*p{0,0}.b)]' info: |
