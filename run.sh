@@ -77,8 +77,9 @@ build() {
 # The counts come from CTest's JUnit report, the verdict from its exit status:
 # a suite that fails without a failed test (a CTest error) counts as one
 # failure. As in CTest's own summary, a test skipped on purpose (its skip
-# return code, or disabled) counts as passed; one that could not run (no
-# executable, a failed fixture) as failed.
+# return code: status "notrun" with a SKIP_ message; or disabled: status
+# "disabled") counts as passed; one that could not run (no executable, a
+# failed fixture: "notrun" with another message) as failed.
 passed_total=0
 failed_total=0
 run_suite() { # build-dir [ctest options...]
@@ -90,8 +91,8 @@ run_suite() { # build-dir [ctest options...]
     local total passed
     total=$(tr '\n' ' ' < "$junit" | grep -o '<testsuite [^>]*>' | grep -o '[[:space:]]tests="[0-9]*"' |
         grep -o '[0-9]\+' || true)
-    passed=$(grep -c -e '^[[:space:]]*<testcase [^>]* status="run">' \
-        -e '^[[:space:]]*<skipped message="\(SKIP_\|Disabled\)' "$junit" || true)
+    passed=$(grep -c -e '^[[:space:]]*<testcase [^>]* status="\(run\|disabled\)">' \
+        -e '^[[:space:]]*<skipped message="SKIP_' "$junit" || true)
     rm -f "$junit"
     if [ -z "$total" ] || [ "$total" = 0 ]; then
         failed_total=$((failed_total + 1))
@@ -181,7 +182,7 @@ shell_scripts() {
         case "$file" in
             *.sh) echo "$file" ;;
             *.in | *.c | *.cc | *.cpp | *.h | *.js | *.ts | *.json | *.md | *.txt | *.png | *.supp) ;;
-            *) head -c 64 "$file" | grep -qE '^#!/bin/(ba)?sh' && echo "$file" ;;
+            *) head -c 64 "$file" | grep -qE '^#!/bin/((ba)?sh|busybox sh)' && echo "$file" ;;
         esac
     done
 }

@@ -15,7 +15,6 @@ build=$(readlink -f "$1")
 rounds=${2:-3}
 size=${3:-1024x600}
 out=$build/bench/device-vm
-readonly page_colour=30,144,255
 # Both browsers draw the page as on the panel: the device image's environment
 # (/etc/panel-env) and the same address.
 readonly url=http://10.0.2.100/
@@ -33,17 +32,16 @@ rm -rf "$out"
 mkdir -p "$out/www"
 trap 'vm_stop' EXIT
 trap 'exit 1' INT TERM
-printf '<!DOCTYPE html><html><head><meta charset="utf-8"><title>panel</title>%s</head>%s</html>\n' \
-    '<style>html,body{margin:0;height:100%;background:rgb(30,144,255)}</style>' \
-    '<body></body>' > "$out/www/index.html"
-
-guest() { vm_run "$1" 120 || die "the serial console did not answer \"$1\""; }
+vm_write_page "$out/www"
+# Commands on the serial console wait longer than usual: the browsers'
+# start-up keeps the emulated machine busy.
+VM_GUEST_TIMEOUT=120
 now_ms() { date +%s%3N; }
 
 # gone NAMES: until no process of these names is left in the guest.
 gone() {
     local deadline=$((SECONDS + 60))
-    while [ -n "$(guest "pidof $1")" ]; do
+    while [ -n "$(vm_guest "pidof $1")" ]; do
         [ $SECONDS -lt "$deadline" ] || die "$1 still running after a minute"
         sleep 1
     done
@@ -53,7 +51,7 @@ gone() {
 # that the next launch is timed from a display without the page.
 page_off() {
     local deadline=$((SECONDS + 60))
-    while vm_shot "$out/off.png" && [ "$(colour_of "$out/off.png")" = "$page_colour" ]; do
+    while vm_shows_colour "$VM_PAGE_COLOUR" "$out/off.png"; do
         [ $SECONDS -lt "$deadline" ] || die "the page stayed on the display after its browser ended"
         sleep 1
     done
@@ -61,7 +59,7 @@ page_off() {
 
 # pss NAMES: the summed PSS (KiB) of every process of these names.
 pss() {
-    guest "for p in \$(pidof $1); do cat /proc/\$p/smaps_rollup; done | awk '/^Pss:/ {s += \$2} END {print s}'"
+    vm_guest "for p in \$(pidof $1); do cat /proc/\$p/smaps_rollup; done | awk '/^Pss:/ {s += \$2} END {print s}'"
 }
 
 # launch NAME "COMMAND" "PROCESS NAMES": one launch; prints "NAME MS KIB".
@@ -70,8 +68,8 @@ launch() {
     page_off
     start=$(now_ms)
     # setsid -f: a session of its own, and no job for the console's shell to report.
-    guest "setsid -f $command > /tmp/$name.log 2>&1 < /dev/null" > /dev/null
-    until vm_shot "$shot" && [ "$(colour_of "$shot")" = "$page_colour" ]; do
+    vm_guest "setsid -f $command > /tmp/$name.log 2>&1 < /dev/null" > /dev/null
+    until vm_shows_colour "$VM_PAGE_COLOUR" "$shot"; do
         [ $(($(now_ms) - start)) -lt 300000 ] || die "$name showed no page in 5 minutes"
         sleep 0.2
     done
@@ -79,7 +77,7 @@ launch() {
     # Settled: the engine's start-up work is over.
     sleep 10
     echo "$name $shown $(pss "$processes")"
-    guest "kill \$(pidof ${processes%% *})" > /dev/null
+    vm_guest "kill \$(pidof ${processes%% *})" > /dev/null
     gone "$processes"
 }
 
@@ -88,7 +86,7 @@ launch() {
 settings_start() {
     local start shot=$out/settings-$round.png mean
     start=$(now_ms)
-    guest 'setsid -f /opt/panel/panel-setup/panel-setup > /tmp/panel-setup.log 2>&1 < /dev/null' > /dev/null
+    vm_start_settings
     while :; do
         vm_shot "$shot" && mean=$(convert "$shot" -format '%[fx:int(100*mean)]' info:) && [ "$mean" -gt 80 ] &&
             break
@@ -96,7 +94,7 @@ settings_start() {
         sleep 0.2
     done
     echo "settings $(($(now_ms) - start))"
-    guest 'kill $(pidof panel-setup)' > /dev/null
+    vm_guest 'kill $(pidof panel-setup)' > /dev/null
     gone panel-setup
 }
 
@@ -105,10 +103,10 @@ vm_stage_image "$build" "$out"
 log "booting $kernel_release, display $size"
 vm_start "$out" "$out/image" "$out/www" "$size"
 vm_wait_boots 1 300 || die "the guest did not boot"
-vm_wait_colour "$page_colour" 300 "$out/boot-page.png" || die "the device's own browser showed no page"
-guest '/opt/panel/bin/kiosk-browser-control stop' > /dev/null
+vm_wait_colour "$VM_PAGE_COLOUR" 300 "$out/boot-page.png" || die "the device's own browser showed no page"
+vm_guest '/opt/panel/bin/kiosk-browser-control stop' > /dev/null
 gone 'kiosk-browser QtWebEngineProcess'
-echo "# cog $(dpkg-query -W -f='${Version}' cog), $(guest 'cat /proc/cpuinfo' | grep -c '^processor') CPUs," \
+echo "# cog $(dpkg-query -W -f='${Version}' cog), $(vm_guest 'cat /proc/cpuinfo' | grep -c '^processor') CPUs," \
     "display $size; round 0 warms the caches and is not counted"
 
 results=$out/results

@@ -632,6 +632,8 @@ void TestBrowserControl::rejectsWrongUsage_data()
     QTest::newRow("no argument") << QStringList();
     QTest::newRow("unknown command") << QStringList{"restart"};
     QTest::newRow("extra argument") << QStringList{"start", "now"};
+    // The start's way into the browser's session, without the program to run.
+    QTest::newRow("session entry without a program") << QStringList{"run-in-session", "start"};
 }
 
 void TestBrowserControl::rejectsWrongUsage()

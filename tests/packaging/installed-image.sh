@@ -27,7 +27,7 @@ for program in panel-setup/panel-setup bin/kiosk-browser bin/kiosk-browser-contr
     check "$program is installed and executable" test -f "$root/$program" -a -x "$root/$program"
 done
 for file in panel-setup/settings.json panel-setup/header.txt share/panel/kiosk-browser.conf share/panel/eglfs.conf \
-    share/panel/boot/panel-network.service lib/node_modules/gpio-extension/package.json \
+    share/panel/keyboard.qmap share/panel/boot/panel-network.service lib/node_modules/gpio-extension/package.json \
     lib/node_modules/gpio-extension/index.d.ts; do
     check "$file is installed" test -f "$root/$file" -a ! -x "$root/$file"
 done

@@ -187,13 +187,36 @@ vm_run() {
         grep -vxF -e "$1" -e "echo \"@@\$(($marker))\"" || true
 }
 
-# vm_wait_serial REGEX TIMEOUT: until the console has printed a matching line.
-vm_wait_serial() {
-    local ticks=$(($2 * 2))
-    until tr -d '\r' < "$VM_RUN/serial.log" 2> /dev/null | grep -qE "$1"; do
-        [ $((ticks -= 1)) -gt 0 ] || return 1
-        sleep 0.5
-    done
+# How long vm_guest waits for a command by default, in seconds.
+VM_GUEST_TIMEOUT=60
+
+# vm_guest COMMAND [TIMEOUT]: vm_run's output; a console that does not answer
+# ends the script. Also from a subshell ($(...), a pipeline), where an exit
+# alone would leave the caller with a blank answer: the script is sent TERM,
+# which it must trap to exit (its EXIT trap then stops the machine), and the
+# subshell ends too.
+vm_guest() {
+    vm_run "$1" "${2:-$VM_GUEST_TIMEOUT}" && return 0
+    log "the serial console did not answer \"$1\""
+    kill -TERM $$
+    exit 1
+}
+
+# vm_start_settings: starts the settings screen from the serial console, in a
+# session of its own (setsid -f: no job for the console's shell to report).
+vm_start_settings() {
+    vm_guest 'setsid -f /opt/panel/panel-setup/panel-setup > /tmp/panel-setup.log 2>&1 < /dev/null' > /dev/null
+}
+
+# The test page, served to the guest's browsers: the whole display in one
+# colour, VM_PAGE_COLOUR.
+readonly VM_PAGE_COLOUR=30,144,255
+
+# vm_write_page WWW [EXTRA_HEAD]: the page as WWW/index.html; EXTRA_HEAD goes
+# at the end of its head.
+vm_write_page() {
+    printf '<!DOCTYPE html><html><head><meta charset="utf-8"><title>panel</title>%s%s</head><body></body></html>\n' \
+        "<style>html,body{margin:0;height:100%;background:rgb($VM_PAGE_COLOUR)}</style>" "${2:-}" > "$1/index.html"
 }
 
 # colour_of FILE: "R,G,B" when the whole picture is that one colour.
@@ -202,12 +225,18 @@ colour_of() {
         sed -n 's/^1 //p'
 }
 
+# vm_shows_colour R,G,B FILE: whether the whole display shows the colour now;
+# the picture is kept in FILE.
+vm_shows_colour() {
+    vm_shot "$2" && [ "$(colour_of "$2")" = "$1" ]
+}
+
 # vm_wait_colour R,G,B TIMEOUT FILE: until the whole display shows the colour;
 # FILE keeps the last picture looked at.
 vm_wait_colour() {
     local deadline=$((SECONDS + $2))
     while [ $SECONDS -lt "$deadline" ]; do
-        vm_shot "$3" && [ "$(colour_of "$3")" = "$1" ] && return 0
+        vm_shows_colour "$1" "$3" && return 0
         sleep 2
     done
     return 1
