@@ -164,9 +164,10 @@ void removeStaleTemporaries(const QByteArray &folder, const QByteArray &name)
     ::closedir(directory);
 }
 
-// Creates "<target>.XXXXXX" beside the target, locked against the clean-up of
-// another save. Returns the descriptor, or -1 with errno set.
-int createTemporary(const QByteArray &target, QByteArray *temporaryPath)
+// Creates "<target>.XXXXXX" beside the target with `mode` less the umask,
+// locked against the clean-up of another save. Returns the descriptor, or -1
+// with errno set.
+int createTemporary(const QByteArray &target, mode_t mode, QByteArray *temporaryPath)
 {
     static const char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -176,7 +177,7 @@ int createTemporary(const QByteArray &target, QByteArray *temporaryPath)
                 c = Letters[QRandomGenerator::global()->bounded(52)];
         } while (!isTemporarySuffix(suffix));
         *temporaryPath = target + '.' + suffix;
-        const int fd = ::open(temporaryPath->constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const int fd = ::open(temporaryPath->constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd >= 0) {
             ::flock(fd, LOCK_EX);
             return fd;
@@ -185,13 +186,6 @@ int createTemporary(const QByteArray &target, QByteArray *temporaryPath)
             return -1;
     }
     return -1;
-}
-
-mode_t modeForNewFiles()
-{
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
 }
 
 bool isSomewhereThatCannotHoldAReplacement(int error)
@@ -213,8 +207,10 @@ SaveOutcome replaceWholeFile(const QByteArray &target, const struct stat *previo
         failure.record(step);
         notHere = cannotWorkHere || isSomewhereThatCannotHoldAReplacement(failure.error);
     };
+    // A first file gets what the umask leaves of 0666, as any file written;
+    // a replacement starts private and takes the old file's mode below.
     QByteArray temporary;
-    const int fd = createTemporary(target, &temporary);
+    const int fd = createTemporary(target, previous ? 0600 : 0666, &temporary);
     struct stat created;
     if (fd < 0) {
         fail("create a file beside", false);
@@ -222,7 +218,7 @@ SaveOutcome replaceWholeFile(const QByteArray &target, const struct stat *previo
                && (created.st_uid != previous->st_uid || created.st_gid != previous->st_gid)
                && ::fchown(fd, previous->st_uid, previous->st_gid) != 0) {
         fail("keep the owner of", true);
-    } else if (::fchmod(fd, previous ? (previous->st_mode & 07777) : modeForNewFiles()) != 0) {
+    } else if (previous && ::fchmod(fd, previous->st_mode & 07777) != 0) {
         fail("keep the mode of", true);
     } else if (!writeWhole(fd, content)) {
         fail("write", false);

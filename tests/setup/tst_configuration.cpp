@@ -217,8 +217,14 @@ void TestConfiguration::withoutFilesTheNetworkIsEmptyAndTheFirstSaveWritesAllKey
     QCOMPARE(store->_showCmdButton, false);
     QCOMPARE(store->_serialIdValue, QString());
 
+    const mode_t mask = ::umask(022);
     store->saveConfiguration();
+    ::umask(mask);
     QCOMPARE(readFile(besideExecutable("settings.json")), savedDefaults);
+    // A first file is made as any other the program writes: 0666 less the umask.
+    struct stat status;
+    QCOMPARE(::stat(besideExecutable("settings.json").toLocal8Bit().constData(), &status), 0);
+    QCOMPARE(status.st_mode & 07777, mode_t(0644));
 }
 
 void TestConfiguration::loadsEveryKnownKey()
