@@ -73,6 +73,17 @@ test('request options are a consumer name or an object of known settings', () =>
     }
 });
 
+test('a setting with a fixed set of names lists them when refused', () => {
+    const biases = "options.bias must be one of 'as-is', 'disable', 'pull-up', 'pull-down'";
+    const drives = "options.drive must be one of 'push-pull', 'open-drain', 'open-source'";
+    assert.throws(() => gpio.getInstantLineValue('gpiochip0', 0, { bias: 1 }), { ...TYPE, message: biases });
+    assert.throws(() => gpio.getInstantLineValue('gpiochip0', 0, { bias: 'up' }),
+        { ...VALUE, message: `${biases}, not 'up'` });
+    assert.throws(() => gpio.setInstantLineValue('gpiochip0', 0, 1, { drive: null }), { ...TYPE, message: drives });
+    assert.throws(() => gpio.setInstantLineValue('gpiochip0', 0, 1, { bias: 'pull-up', drive: 'open' }),
+        { ...VALUE, message: `${drives}, not 'open'` });
+});
+
 test('an options getter that throws passes its exception through', () => {
     const options = { get consumer() { throw new Error('from the getter'); } };
     assert.throws(() => gpio.getInstantLineValue('gpiochip0', 0, options), /from the getter/);

@@ -374,6 +374,9 @@ describe('edge events against gpio-sim', () => {
             assert.throws(() => Method.call({}), TypeError, key);
         }
         assert.throws(() => lines.requestEvents({ edge: 'up' }), { code: 'ERR_INVALID_ARG_VALUE' });
+        const edges = "options.edge must be one of 'rising', 'falling', 'both'";
+        assert.throws(() => lines.requestEvents({ edge: 'up' }), { message: `${edges}, not 'up'` });
+        assert.throws(() => lines.requestEvents({ edge: 1 }), { code: 'ERR_INVALID_ARG_TYPE', message: edges });
         assert.throws(() => lines.requestEvents({ debounce: -1 }), { code: 'ERR_OUT_OF_RANGE' });
         assert.throws(() => lines.requestEvents({ debounce: '5' }), { code: 'ERR_INVALID_ARG_TYPE' });
         assert.throws(() => lines.requestEvents({ drive: 'open-drain' }), { code: 'ERR_INVALID_ARG_VALUE' });
