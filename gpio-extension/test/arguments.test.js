@@ -4,6 +4,7 @@
 const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const { gpio } = require('./module');
+const { prototypeMembers } = require('./helpers');
 
 const TYPE = { name: 'TypeError', code: 'ERR_INVALID_ARG_TYPE' };
 const VALUE = { name: 'TypeError', code: 'ERR_INVALID_ARG_VALUE' };
@@ -107,11 +108,7 @@ test('the classes are constructed with new, and their methods only work on their
     const foreign = [{}, Object.create(gpio.Chip.prototype), Object.create(gpio.Line.prototype)];
     for (const receiver of foreign) {
         for (const Class of [gpio.Chip, gpio.Line]) {
-            for (const [key, descriptor] of Object.entries(Object.getOwnPropertyDescriptors(Class.prototype))) {
-                if (key === 'constructor') {
-                    continue;
-                }
-                const call = descriptor.get ?? descriptor.value;
+            for (const [key, call] of prototypeMembers(Class.prototype)) {
                 assert.throws(() => call.call(receiver), { name: 'TypeError', message: /Illegal invocation/ },
                     `${Class.name}.prototype.${key}`);
             }
@@ -122,11 +119,7 @@ test('the classes are constructed with new, and their methods only work on their
 test('no method or accessor can be called with new', () => {
     // The receiver of a construct call is a fresh object, not a Chip or Line.
     for (const Class of [gpio.Chip, gpio.Line]) {
-        for (const [key, descriptor] of Object.entries(Object.getOwnPropertyDescriptors(Class.prototype))) {
-            if (key === 'constructor') {
-                continue;
-            }
-            const Method = descriptor.get ?? descriptor.value;
+        for (const [key, Method] of prototypeMembers(Class.prototype)) {
             const label = `${Class.name}.prototype.${key}`;
             assert.throws(() => new Method(), { name: 'TypeError', message: /not a constructor/ }, label);
             assert.throws(() => new Method('gpiochip0', 0), TypeError, label);
