@@ -6,8 +6,6 @@
 
 #include <gpiod.h>
 
-#include <cerrno>
-
 Nan::Persistent<v8::FunctionTemplate> Line::_template;
 Nan::Persistent<v8::Function> Line::_constructor;
 
@@ -96,8 +94,7 @@ NAN_METHOD(Line::Info)
     // libgpiod caches what it read when the line handle was made; another
     // process may have requested or released the line since.
     if (gpiod_line_update(self->line()) < 0) {
-        const int error = errno;
-        gpio::throwSystemError(error, "cannot read the state of " + self->describe());
+        self->throwFailure("cannot read the state of");
         return;
     }
     const v8::Local<v8::Object> result = Nan::New<v8::Object>();
@@ -147,8 +144,7 @@ NAN_METHOD(Line::GetValue)
         return;
     const int value = gpiod_line_get_value(self->line());
     if (value < 0) {
-        const int error = errno;
-        gpio::throwSystemError(error, "cannot read " + self->describe());
+        self->throwFailure("cannot read");
         return;
     }
     info.GetReturnValue().Set(value);
@@ -160,8 +156,6 @@ NAN_METHOD(Line::SetValue)
     int value;
     if (!gpio::readLineValue(info[0], value) || !self->checkRequested())
         return;
-    if (gpiod_line_set_value(self->line(), value) < 0) {
-        const int error = errno;
-        gpio::throwSystemError(error, "cannot set " + self->describe());
-    }
+    if (gpiod_line_set_value(self->line(), value) < 0)
+        self->throwFailure("cannot set");
 }

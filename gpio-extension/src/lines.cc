@@ -170,8 +170,7 @@ NAN_METHOD(Lines::GetValues)
     std::vector<int> values(self->_lines.size(), 0);
     gpiod_line_bulk bulk = makeBulk(self->_lines);
     if (gpiod_line_get_value_bulk(&bulk, values.data()) < 0) {
-        const int error = errno;
-        gpio::throwSystemError(error, "cannot read " + self->describe());
+        self->throwFailure("cannot read");
         return;
     }
     const v8::Local<v8::Array> result = Nan::New<v8::Array>(values.size());
@@ -187,8 +186,6 @@ NAN_METHOD(Lines::SetValues)
     if (!self->readValues(info[0], values) || !self->checkRequested())
         return;
     gpiod_line_bulk bulk = makeBulk(self->_lines);
-    if (gpiod_line_set_value_bulk(&bulk, values.data()) < 0) {
-        const int error = errno;
-        gpio::throwSystemError(error, "cannot set " + self->describe());
-    }
+    if (gpiod_line_set_value_bulk(&bulk, values.data()) < 0)
+        self->throwFailure("cannot set");
 }

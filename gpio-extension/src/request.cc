@@ -87,13 +87,21 @@ bool LineRequest::checkRequested() const
 bool LineRequest::takeRequest(bool made, const char *purpose)
 {
     if (!made) {
-        // Before the message's allocations, which may change errno.
-        const int error = errno;
-        gpio::throwSystemError(error, "cannot request " + describe() + " " + purpose);
+        throwFailure("cannot request", purpose);
         return false;
     }
     _requested = true;
     return true;
+}
+
+void LineRequest::throwFailure(const char *action, const char *detail) const
+{
+    // Before the message's allocations, which may change errno.
+    const int error = errno;
+    std::string what = action + (" " + describe());
+    if (detail)
+        what += std::string(" ") + detail;
+    gpio::throwSystemError(error, what);
 }
 
 void LineRequest::stopWatching()

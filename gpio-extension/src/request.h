@@ -46,6 +46,9 @@ protected:
     // failure: the lines are this object's from now on, or false after
     // throwing "cannot request <lines> <purpose>".
     bool takeRequest(bool made, const char *purpose);
+    // Throws the system error of a libgpiod call on these lines that has just
+    // failed: "<action> <lines>[ <detail>]", with the reason errno gives.
+    void throwFailure(const char *action, const char *detail = nullptr) const;
     // Throws and returns false if a new request must not be made now. A single
     // line leaves that to libgpiod, which refuses a held line with EBUSY.
     virtual bool checkFree() const { return true; }

@@ -19,45 +19,6 @@ void throwWithCode(v8::Local<v8::Value> error, const char *code)
     Nan::ThrowError(error);
 }
 
-struct NamedFlag
-{
-    const char *name;
-    int flag;
-};
-
-// Looks `key` up in `options`; false after throwing if the object's getter threw.
-bool property(v8::Local<v8::Object> options, const char *key, v8::Local<v8::Value> &value)
-{
-    return Nan::Get(options, Nan::New(key).ToLocalChecked()).ToLocal(&value);
-}
-
-// Reads a property whose value is one name out of `choices`; undefined keeps `flags`.
-template <size_t N>
-bool readChoice(v8::Local<v8::Object> options, const char *key, const NamedFlag (&choices)[N], int &flags)
-{
-    v8::Local<v8::Value> value;
-    if (!property(options, key, value))
-        return false;
-    if (value->IsUndefined())
-        return true;
-    std::string allowed;
-    for (const NamedFlag &choice : choices)
-        allowed += std::string(allowed.empty() ? "'" : ", '") + choice.name + "'";
-    if (!value->IsString()) {
-        throwArgumentTypeError(std::string("options.") + key + " must be one of " + allowed);
-        return false;
-    }
-    const Nan::Utf8String text(value);
-    for (const NamedFlag &choice : choices) {
-        if (std::strcmp(*text, choice.name) == 0) {
-            flags |= choice.flag;
-            return true;
-        }
-    }
-    throwArgumentValueError(std::string("options.") + key + " must be one of " + allowed + ", not '" + *text + "'");
-    return false;
-}
-
 } // namespace
 
 void throwSystemError(int error, const std::string &what)
@@ -180,6 +141,36 @@ bool readString(v8::Local<v8::Value> value, const char *name, std::string &text)
     return true;
 }
 
+bool property(v8::Local<v8::Object> options, const char *key, v8::Local<v8::Value> &value)
+{
+    return Nan::Get(options, Nan::New(key).ToLocalChecked()).ToLocal(&value);
+}
+
+bool readChoice(v8::Local<v8::Object> options, const char *key, const NamedFlag *choices, size_t count, int &flag)
+{
+    v8::Local<v8::Value> value;
+    if (!property(options, key, value))
+        return false;
+    if (value->IsUndefined())
+        return true;
+    std::string allowed;
+    for (size_t i = 0; i < count; ++i)
+        allowed += std::string(allowed.empty() ? "'" : ", '") + choices[i].name + "'";
+    if (!value->IsString()) {
+        throwArgumentTypeError(std::string("options.") + key + " must be one of " + allowed);
+        return false;
+    }
+    const Nan::Utf8String text(value);
+    for (size_t i = 0; i < count; ++i) {
+        if (std::strcmp(*text, choices[i].name) == 0) {
+            flag = choices[i].flag;
+            return true;
+        }
+    }
+    throwArgumentValueError(std::string("options.") + key + " must be one of " + allowed + ", not '" + *text + "'");
+    return false;
+}
+
 bool readRequestOptions(v8::Local<v8::Value> value, Direction direction, RequestSettings &settings)
 {
     settings = RequestSettings();
@@ -217,16 +208,23 @@ bool readRequestOptions(v8::Local<v8::Value> value, Direction direction, Request
         {"pull-up", GPIOD_LINE_REQUEST_FLAG_BIAS_PULL_UP},
         {"pull-down", GPIOD_LINE_REQUEST_FLAG_BIAS_PULL_DOWN},
     };
-    if (!readChoice(options, "bias", biases, settings.flags))
+    int bias = 0;
+    if (!readChoice(options, "bias", biases, bias))
         return false;
+    settings.flags |= bias;
 
     static const NamedFlag drives[] = {
         {"push-pull", 0},
         {"open-drain", GPIOD_LINE_REQUEST_FLAG_OPEN_DRAIN},
         {"open-source", GPIOD_LINE_REQUEST_FLAG_OPEN_SOURCE},
     };
-    if (direction == Direction::Output)
-        return readChoice(options, "drive", drives, settings.flags);
+    if (direction == Direction::Output) {
+        int drive = 0;
+        if (!readChoice(options, "drive", drives, drive))
+            return false;
+        settings.flags |= drive;
+        return true;
+    }
 
     // An input has no driver to configure; saying otherwise is a mistake in the
     // caller that silently ignoring it would hide.

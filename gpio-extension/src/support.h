@@ -36,6 +36,27 @@ bool readLineValue(v8::Local<v8::Value> value, int &lineValue);
 // A string without NUL characters (the C library would cut it short there).
 bool readString(v8::Local<v8::Value> value, const char *name, std::string &text);
 
+// Looks `key` up in `options`; false after throwing if the object's getter threw.
+bool property(v8::Local<v8::Object> options, const char *key, v8::Local<v8::Value> &value);
+
+// One of the names an option may take, and the value it stands for.
+struct NamedFlag
+{
+    const char *name;
+    int flag;
+};
+
+// Reads `options[key]`, whose value must be one of the names in `choices`, into
+// `flag`; undefined leaves `flag` as it is. The messages list the names
+// ("options.bias must be one of 'as-is', 'disable', …, not 'x'").
+bool readChoice(v8::Local<v8::Object> options, const char *key, const NamedFlag *choices, size_t count, int &flag);
+
+template <size_t N>
+bool readChoice(v8::Local<v8::Object> options, const char *key, const NamedFlag (&choices)[N], int &flag)
+{
+    return readChoice(options, key, choices, N, flag);
+}
+
 // The template of a class whose objects each wrap one native object, stored in
 // `store` for the receiver checks of setMethod() and setGetter() below.
 v8::Local<v8::FunctionTemplate> classTemplate(const char *name, Nan::FunctionCallback construct,

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 namespace gpio {
 
@@ -41,30 +40,18 @@ bool readEventOptions(v8::Local<v8::Value> value, EventSettings &settings)
         return true;
     const v8::Local<v8::Object> options = value.As<v8::Object>();
 
-    v8::Local<v8::Value> edge;
-    if (!Nan::Get(options, text("edge")).ToLocal(&edge))
+    static const NamedFlag edges[] = {
+        {"rising", static_cast<int>(Edge::Rising)},
+        {"falling", static_cast<int>(Edge::Falling)},
+        {"both", static_cast<int>(Edge::Both)},
+    };
+    int edge = static_cast<int>(settings.edge);
+    if (!readChoice(options, "edge", edges, edge))
         return false;
-    if (!edge->IsUndefined()) {
-        static const char *const ALLOWED = "options.edge must be one of 'rising', 'falling', 'both'";
-        if (!edge->IsString()) {
-            throwArgumentTypeError(ALLOWED);
-            return false;
-        }
-        const Nan::Utf8String name(edge);
-        if (std::strcmp(*name, "rising") == 0) {
-            settings.edge = Edge::Rising;
-        } else if (std::strcmp(*name, "falling") == 0) {
-            settings.edge = Edge::Falling;
-        } else if (std::strcmp(*name, "both") == 0) {
-            settings.edge = Edge::Both;
-        } else {
-            throwArgumentValueError(std::string(ALLOWED) + ", not '" + *name + "'");
-            return false;
-        }
-    }
+    settings.edge = static_cast<Edge>(edge);
 
     v8::Local<v8::Value> debounce;
-    if (!Nan::Get(options, text("debounce")).ToLocal(&debounce))
+    if (!property(options, "debounce", debounce))
         return false;
     if (!debounce->IsUndefined()) {
         if (!debounce->IsNumber()) {

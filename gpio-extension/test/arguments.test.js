@@ -4,6 +4,7 @@
 const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const { gpio } = require('./module');
+const { prototypeMembers } = require('./helpers');
 
 const TYPE = { name: 'TypeError', code: 'ERR_INVALID_ARG_TYPE' };
 const VALUE = { name: 'TypeError', code: 'ERR_INVALID_ARG_VALUE' };
@@ -73,6 +74,17 @@ test('request options are a consumer name or an object of known settings', () =>
     }
 });
 
+test('a setting with a fixed set of names lists them when refused', () => {
+    const biases = "options.bias must be one of 'as-is', 'disable', 'pull-up', 'pull-down'";
+    const drives = "options.drive must be one of 'push-pull', 'open-drain', 'open-source'";
+    assert.throws(() => gpio.getInstantLineValue('gpiochip0', 0, { bias: 1 }), { ...TYPE, message: biases });
+    assert.throws(() => gpio.getInstantLineValue('gpiochip0', 0, { bias: 'up' }),
+        { ...VALUE, message: `${biases}, not 'up'` });
+    assert.throws(() => gpio.setInstantLineValue('gpiochip0', 0, 1, { drive: null }), { ...TYPE, message: drives });
+    assert.throws(() => gpio.setInstantLineValue('gpiochip0', 0, 1, { bias: 'pull-up', drive: 'open' }),
+        { ...VALUE, message: `${drives}, not 'open'` });
+});
+
 test('an options getter that throws passes its exception through', () => {
     const options = { get consumer() { throw new Error('from the getter'); } };
     assert.throws(() => gpio.getInstantLineValue('gpiochip0', 0, options), /from the getter/);
@@ -96,11 +108,7 @@ test('the classes are constructed with new, and their methods only work on their
     const foreign = [{}, Object.create(gpio.Chip.prototype), Object.create(gpio.Line.prototype)];
     for (const receiver of foreign) {
         for (const Class of [gpio.Chip, gpio.Line]) {
-            for (const [key, descriptor] of Object.entries(Object.getOwnPropertyDescriptors(Class.prototype))) {
-                if (key === 'constructor') {
-                    continue;
-                }
-                const call = descriptor.get ?? descriptor.value;
+            for (const [key, call] of prototypeMembers(Class.prototype)) {
                 assert.throws(() => call.call(receiver), { name: 'TypeError', message: /Illegal invocation/ },
                     `${Class.name}.prototype.${key}`);
             }
@@ -111,11 +119,7 @@ test('the classes are constructed with new, and their methods only work on their
 test('no method or accessor can be called with new', () => {
     // The receiver of a construct call is a fresh object, not a Chip or Line.
     for (const Class of [gpio.Chip, gpio.Line]) {
-        for (const [key, descriptor] of Object.entries(Object.getOwnPropertyDescriptors(Class.prototype))) {
-            if (key === 'constructor') {
-                continue;
-            }
-            const Method = descriptor.get ?? descriptor.value;
+        for (const [key, Method] of prototypeMembers(Class.prototype)) {
             const label = `${Class.name}.prototype.${key}`;
             assert.throws(() => new Method(), { name: 'TypeError', message: /not a constructor/ }, label);
             assert.throws(() => new Method('gpiochip0', 0), TypeError, label);

@@ -6,9 +6,8 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { gpio } = require('./module');
+const { openFileCount } = require('./helpers');
 const { makeFifo, probeOpen } = require('./probe');
-
-const openFileCount = () => fs.readdirSync('/proc/self/fd').length;
 
 function assertSystemError(call, code, pattern) {
     assert.throws(call, (error) => {

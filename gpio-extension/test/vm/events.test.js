@@ -1,9 +1,10 @@
 'use strict';
-const { describe, test, before, after, afterEach } = require('node:test');
+const { describe, test, before, after } = require('node:test');
 const assert = require('node:assert/strict');
 const { spawn } = require('node:child_process');
 const { gpio, modulePath } = require('../module');
-const { SimChip, collectGarbage, collectUntil, openFileCount } = require('./gpiosim');
+const { prototypeMembers } = require('../helpers');
+const { SimChip, useSimChip, collectGarbage, collectUntil, openFileCount } = require('./gpiosim');
 
 const delay = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
@@ -39,19 +40,8 @@ function assertInOrder(edges) {
 }
 
 describe('edge events against gpio-sim', () => {
-    let sim;
-    let chip;
-    before(() => {
-        sim = new SimChip({ numLines: 8 });
-    });
-    after(() => sim.remove());
-    const open = () => (chip = new gpio.Chip(sim.name));
-    afterEach(() => {
-        chip.close();
-        for (let offset = 0; offset < 8; ++offset) {
-            sim.setPull(offset, 'pull-down');
-        }
-    });
+    const fixture = useSimChip({ numLines: 8 });
+    const { open } = fixture;
 
     test('each edge setting reports its edges with the value after them and the kernel time', async () => {
         const settings = [
@@ -71,7 +61,7 @@ describe('edge events against gpio-sim', () => {
             for (const pull of ['pull-up', 'pull-down', 'pull-up', 'pull-down']) {
                 const before = process.hrtime.bigint();
                 const count = seen.edges.length;
-                sim.setPull(3, pull);
+                fixture.sim.setPull(3, pull);
                 // An edge that is not reported would keep us waiting: a short
                 // wait then, and the whole list is checked at the end.
                 await until(() => seen.edges.length > count, 1500);
@@ -89,7 +79,7 @@ describe('edge events against gpio-sim', () => {
             assertInOrder(seen.edges);
             assert.equal(line.getValue(), options.activeLow ? 1 : 0, 'an events line can be read');
             assert.equal(line.info().consumer, options.consumer ?? 'gpio-extension');
-            chip.close();
+            fixture.chip.close();
         }
         open();
     });
@@ -101,7 +91,7 @@ describe('edge events against gpio-sim', () => {
         // The event loop is busy while the simulator makes the edges, so they
         // wait in the kernel's queue and are read in one go.
         for (let i = 0; i < 12; ++i) {
-            sim.setPull(4, i % 2 ? 'pull-down' : 'pull-up');
+            fixture.sim.setPull(4, i % 2 ? 'pull-down' : 'pull-up');
             pause(20);
         }
         assert.ok(await until(() => seen.edges.length >= 12, 5000), `${seen.edges.length} of 12 edges`);
@@ -112,7 +102,7 @@ describe('edge events against gpio-sim', () => {
         // More than the kernel keeps (16 per line).
         seen.edges.length = 0;
         for (let i = 0; i < 40; ++i) {
-            sim.setPull(4, i % 2 ? 'pull-down' : 'pull-up');
+            fixture.sim.setPull(4, i % 2 ? 'pull-down' : 'pull-up');
             pause(20);
         }
         assert.ok(await until(() => seen.overflows.length > 0, 5000), 'the overflow is reported');
@@ -132,7 +122,7 @@ describe('edge events against gpio-sim', () => {
         let last = process.hrtime.bigint();
         for (const pull of ['pull-up', 'pull-down', 'pull-up', 'pull-down', 'pull-up']) {
             last = process.hrtime.bigint();
-            sim.setPull(5, pull);
+            fixture.sim.setPull(5, pull);
         }
         const settledAfter = last + 200_000_000n;
         assert.ok(await until(() => seen.edges.length > 0, 5000));
@@ -145,14 +135,14 @@ describe('edge events against gpio-sim', () => {
         assert.ok(seen.edges[0].timestamp >= last, 'stamped with the time of the last edge');
         assert.ok(arrived - seen.edges[0].timestamp >= 200_000_000n, 'reported a debounce time after it');
 
-        sim.setPull(5, 'pull-down');
-        sim.setPull(5, 'pull-up');
+        fixture.sim.setPull(5, 'pull-down');
+        fixture.sim.setPull(5, 'pull-up');
         await delay(600);
         assert.equal(seen.edges.length, 1, 'a glitch that ends where it began is no edge');
 
         // A clean change: one edge, a debounce time later.
         const start = process.hrtime.bigint();
-        sim.setPull(5, 'pull-down');
+        fixture.sim.setPull(5, 'pull-down');
         assert.ok(await until(() => seen.edges.length > 1, 5000));
         assert.ok(process.hrtime.bigint() - start >= 200_000_000n);
         assert.equal(seen.edges[1].edge, 'falling');
@@ -164,9 +154,9 @@ describe('edge events against gpio-sim', () => {
         const line = open().getLine(5);
         line.requestEvents({ debounce: 50, edge: 'falling' });
         const seen = record(line);
-        sim.setPull(5, 'pull-up');
+        fixture.sim.setPull(5, 'pull-up');
         await delay(300);
-        sim.setPull(5, 'pull-down');
+        fixture.sim.setPull(5, 'pull-down');
         assert.ok(await until(() => seen.edges.length > 0, 5000));
         await delay(300);
         assert.deepEqual(seen.edges.map((event) => event.edge), ['falling']);
@@ -177,7 +167,7 @@ describe('edge events against gpio-sim', () => {
         line.requestEvents({ debounce: 50 });
         const seen = record(line);
         const raised = process.hrtime.bigint();
-        sim.setPull(3, 'pull-up');
+        fixture.sim.setPull(3, 'pull-up');
         // The rising edge is read and its wait begins; then a callback late in
         // the loop's turn stalls it past the wait, and the line falls again
         // 60 ms after it rose. The next turn runs the due timer before it polls.
@@ -185,7 +175,7 @@ describe('edge events against gpio-sim', () => {
         await new Promise((resolve) =>
             setImmediate(() => {
                 pause(Math.max(0, 60 - Number(process.hrtime.bigint() - raised) / 1e6));
-                sim.setPull(3, 'pull-down');
+                fixture.sim.setPull(3, 'pull-down');
                 pause(90);
                 resolve();
             }));
@@ -204,7 +194,7 @@ describe('edge events against gpio-sim', () => {
             const stamps = [];
             for (const [pull, ms] of [['pull-up', 300], ['pull-down', 20], ['pull-up', 20], ['pull-down', 300]]) {
                 stamps.push(process.hrtime.bigint());
-                sim.setPull(2, pull);
+                fixture.sim.setPull(2, pull);
                 pause(ms);
             }
             await until(() => seen.edges.length >= expected.length, 3000);
@@ -216,55 +206,55 @@ describe('edge events against gpio-sim', () => {
             if (expected.length > 1) {
                 assert.ok(seen.edges[1].timestamp >= stamps[3], edge);
             }
-            chip.close();
+            fixture.chip.close();
         }
         open();
     });
 
     test('several lines are requested, read and written together', async () => {
         open();
-        const outputs = chip.getLines([0, 1, 2]);
+        const outputs = fixture.chip.getLines([0, 1, 2]);
         assert.deepEqual(outputs.offsets, [0, 1, 2]);
-        assert.equal(outputs.chip, chip);
+        assert.equal(outputs.chip, fixture.chip);
         outputs.requestOutput([1, 0, true], { consumer: 'bulk' });
-        assert.deepEqual([0, 1, 2].map((offset) => sim.value(offset)), [1, 0, 1]);
+        assert.deepEqual([0, 1, 2].map((offset) => fixture.sim.value(offset)), [1, 0, 1]);
         outputs.setValues([0, 1, false]);
-        assert.deepEqual([0, 1, 2].map((offset) => sim.value(offset)), [0, 1, 0]);
+        assert.deepEqual([0, 1, 2].map((offset) => fixture.sim.value(offset)), [0, 1, 0]);
         assert.deepEqual(outputs.getValues(), [0, 1, 0]);
         assert.throws(() => outputs.setValues([1, 0]), { code: 'ERR_INVALID_ARG_VALUE' });
         assert.throws(() => outputs.setValues([1, 0, 2]), { code: 'ERR_OUT_OF_RANGE' });
         assert.throws(() => outputs.requestInput(), { code: 'EBUSY' });
 
-        const inputs = chip.getLines([5, 3]);
+        const inputs = fixture.chip.getLines([5, 3]);
         inputs.requestInput({ activeLow: true });
-        sim.setPull(3, 'pull-up');
+        fixture.sim.setPull(3, 'pull-up');
         assert.deepEqual(inputs.getValues(), [1, 0]);
         assert.throws(() => inputs.setValues([0, 0]), { code: 'EPERM' });
         inputs.release();
         assert.throws(() => inputs.getValues(), { code: 'EPERM' });
 
-        assert.throws(() => chip.getLines([]), { code: 'ERR_OUT_OF_RANGE' });
-        assert.throws(() => chip.getLines([1, 1]), { code: 'ERR_INVALID_ARG_VALUE' });
-        assert.throws(() => chip.getLines([1, 8]), { code: 'EINVAL' });
-        assert.throws(() => chip.getLines(1), { code: 'ERR_INVALID_ARG_TYPE' });
+        assert.throws(() => fixture.chip.getLines([]), { code: 'ERR_OUT_OF_RANGE' });
+        assert.throws(() => fixture.chip.getLines([1, 1]), { code: 'ERR_INVALID_ARG_VALUE' });
+        assert.throws(() => fixture.chip.getLines([1, 8]), { code: 'EINVAL' });
+        assert.throws(() => fixture.chip.getLines(1), { code: 'ERR_INVALID_ARG_TYPE' });
     });
 
     test('a request of several lines fails as a whole when one is taken, leaving the others free', () => {
         open();
-        const elsewhere = new gpio.Chip(sim.name);
+        const elsewhere = new gpio.Chip(fixture.sim.name);
         try {
             const held = elsewhere.getLine(2);
             held.requestOutput(1);
-            const lines = chip.getLines([1, 2, 3]);
+            const lines = fixture.chip.getLines([1, 2, 3]);
             assert.throws(() => lines.requestInput(), { code: 'EBUSY', message: /lines 1, 2, 3 of/ });
             assert.throws(() => lines.requestOutput([1, 1, 1]), { code: 'EBUSY' });
             assert.throws(() => lines.requestEvents(), { code: 'EBUSY' });
             assert.equal(lines.requested, false);
             for (const offset of [1, 3]) {
-                assert.equal(chip.getLine(offset).info().used, false, `line ${offset} is free`);
+                assert.equal(fixture.chip.getLine(offset).info().used, false, `line ${offset} is free`);
             }
-            assert.equal(sim.value(2), 1, 'the holder keeps its line');
-            const others = chip.getLines([1, 3]);
+            assert.equal(fixture.sim.value(2), 1, 'the holder keeps its line');
+            const others = fixture.chip.getLines([1, 3]);
             others.requestEvents();
             others.release();
         } finally {
@@ -277,7 +267,7 @@ describe('edge events against gpio-sim', () => {
         lines.requestEvents({ edge: 'rising' });
         const seen = record(lines);
         for (const [offset, pull] of [[7, 'pull-up'], [6, 'pull-up'], [7, 'pull-down'], [7, 'pull-up']]) {
-            sim.setPull(offset, pull);
+            fixture.sim.setPull(offset, pull);
             pause(20);
         }
         assert.ok(await until(() => seen.edges.length >= 3, 5000));
@@ -296,7 +286,7 @@ describe('edge events against gpio-sim', () => {
             line.release();
         });
         for (let i = 0; i < 6; ++i) {
-            sim.setPull(1, i % 2 ? 'pull-down' : 'pull-up');
+            fixture.sim.setPull(1, i % 2 ? 'pull-down' : 'pull-up');
         }
         assert.ok(await until(() => calls > 0, 5000));
         await delay(300);
@@ -304,15 +294,15 @@ describe('edge events against gpio-sim', () => {
         assert.equal(line.requested, false);
         assert.equal(line.info().used, false);
 
-        const lines = chip.getLines([2, 3]);
+        const lines = fixture.chip.getLines([2, 3]);
         lines.requestEvents();
         let bulkCalls = 0;
         lines.on('edge', () => {
             ++bulkCalls;
-            chip.close();
+            fixture.chip.close();
         });
-        sim.setPull(2, 'pull-up');
-        sim.setPull(3, 'pull-up');
+        fixture.sim.setPull(2, 'pull-up');
+        fixture.sim.setPull(3, 'pull-up');
         assert.ok(await until(() => bulkCalls > 0, 5000));
         await delay(300);
         assert.equal(bulkCalls, 1);
@@ -325,9 +315,9 @@ describe('edge events against gpio-sim', () => {
         line.requestEvents();
         const seen = record(line);
         for (let i = 0; i < 5; ++i) {
-            sim.setPull(4, i % 2 ? 'pull-down' : 'pull-up');
+            fixture.sim.setPull(4, i % 2 ? 'pull-down' : 'pull-up');
         }
-        chip.close();
+        fixture.chip.close();
         await delay(300);
         assert.deepEqual(seen.edges, []);
         assert.equal(openFileCount(), before);
@@ -337,15 +327,15 @@ describe('edge events against gpio-sim', () => {
     test('an unreferenced watched line that is garbage-collected stops and gives its line up', async () => {
         open();
         const before = openFileCount();
-        let line = chip.getLine(6);
+        let line = fixture.chip.getLine(6);
         line.requestEvents({ debounce: 10 });
         line.unref();
         line.on('edge', () => assert.fail('no delivery after collection'));
         assert.ok(openFileCount() > before);
         line = null;
         assert.ok(await collectUntil(() => openFileCount() === before), 'the descriptor is closed');
-        assert.equal(chip.getLine(6).info().used, false);
-        sim.setPull(6, 'pull-up');
+        assert.equal(fixture.chip.getLine(6).info().used, false);
+        fixture.sim.setPull(6, 'pull-up');
         await delay(200);
     });
 
@@ -357,23 +347,21 @@ describe('edge events against gpio-sim', () => {
             line.on('edge', (event) => seen.push(event.edge));
         })();
         await collectGarbage();
-        sim.setPull(6, 'pull-up');
+        fixture.sim.setPull(6, 'pull-up');
         assert.ok(await until(() => seen.length > 0, 5000), 'the edge is delivered after collections');
         assert.deepEqual(seen, ['rising']);
     });
 
     test('methods of several lines are no constructors either', () => {
         const lines = open().getLines([0]);
-        const prototype = Object.getPrototypeOf(lines);
-        for (const [key, descriptor] of Object.entries(Object.getOwnPropertyDescriptors(prototype))) {
-            if (key === 'constructor') {
-                continue;
-            }
-            const Method = descriptor.get ?? descriptor.value;
+        for (const [key, Method] of prototypeMembers(Object.getPrototypeOf(lines))) {
             assert.throws(() => new Method(), TypeError, key);
             assert.throws(() => Method.call({}), TypeError, key);
         }
         assert.throws(() => lines.requestEvents({ edge: 'up' }), { code: 'ERR_INVALID_ARG_VALUE' });
+        const edges = "options.edge must be one of 'rising', 'falling', 'both'";
+        assert.throws(() => lines.requestEvents({ edge: 'up' }), { message: `${edges}, not 'up'` });
+        assert.throws(() => lines.requestEvents({ edge: 1 }), { code: 'ERR_INVALID_ARG_TYPE', message: edges });
         assert.throws(() => lines.requestEvents({ debounce: -1 }), { code: 'ERR_OUT_OF_RANGE' });
         assert.throws(() => lines.requestEvents({ debounce: '5' }), { code: 'ERR_INVALID_ARG_TYPE' });
         assert.throws(() => lines.requestEvents({ drive: 'open-drain' }), { code: 'ERR_INVALID_ARG_VALUE' });

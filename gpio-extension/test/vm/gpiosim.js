@@ -5,8 +5,11 @@
 // line carries, including what an output drives.
 const fs = require('node:fs');
 const path = require('node:path');
+const { before, after, afterEach } = require('node:test');
 const v8 = require('node:v8');
 const vm = require('node:vm');
+const { gpio } = require('../module');
+const { openFileCount } = require('../helpers');
 
 const CONFIGFS = '/sys/kernel/config/gpio-sim';
 let made = 0;
@@ -79,6 +82,32 @@ async function collectUntil(condition) {
 // Twenty rounds of collection, each with a turn of the event loop.
 const collectGarbage = () => collectUntil(() => false);
 
-const openFileCount = () => fs.readdirSync('/proc/self/fd').length;
+// One simulated chip for the tests of the calling describe(), made before the
+// first and removed after the last. open() gives a test a fresh Chip of it; each
+// test's chip is closed afterwards, so that a failing test leaves no line
+// requested for the next one, and every line is pulled down again.
+function useSimChip(options) {
+    let sim;
+    let chip;
+    before(() => {
+        sim = new SimChip(options);
+    });
+    after(() => sim.remove());
+    afterEach(() => {
+        chip?.close();
+        for (let offset = 0; offset < sim.numLines; ++offset) {
+            sim.setPull(offset, 'pull-down');
+        }
+    });
+    return {
+        get sim() {
+            return sim;
+        },
+        get chip() {
+            return chip;
+        },
+        open: () => (chip = new gpio.Chip(sim.name)),
+    };
+}
 
-module.exports = { SimChip, collectGarbage, collectUntil, openFileCount };
+module.exports = { SimChip, useSimChip, collectGarbage, collectUntil, openFileCount };

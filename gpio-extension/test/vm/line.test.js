@@ -1,31 +1,18 @@
 'use strict';
-const { describe, test, before, after, afterEach } = require('node:test');
+const { describe, test } = require('node:test');
 const assert = require('node:assert/strict');
 const { gpio } = require('../module');
-const { SimChip, collectUntil } = require('./gpiosim');
+const { useSimChip, collectUntil } = require('./gpiosim');
 
 describe('Line against gpio-sim', () => {
-    let sim;
-    let chip;
-    before(() => {
-        sim = new SimChip({ numLines: 8, lineNames: { 3: 'start-button' } });
-    });
-    after(() => sim.remove());
-    // A fresh chip handle per test, closed afterwards, so that a failing test
-    // leaves no line requested for the next one.
-    const open = () => (chip = new gpio.Chip(sim.name));
-    afterEach(() => {
-        chip.close();
-        for (let offset = 0; offset < 8; ++offset) {
-            sim.setPull(offset, 'pull-down');
-        }
-    });
+    const fixture = useSimChip({ numLines: 8, lineNames: { 3: 'start-button' } });
+    const { open } = fixture;
 
     test('an input follows what the outside world does to the line', () => {
         const line = open().getLine(3);
         line.requestInput('test-input');
         for (const level of [1, 0, 1, 1, 0]) {
-            sim.setPull(3, level ? 'pull-up' : 'pull-down');
+            fixture.sim.setPull(3, level ? 'pull-up' : 'pull-down');
             assert.equal(line.getValue(), level);
         }
     });
@@ -33,9 +20,9 @@ describe('Line against gpio-sim', () => {
     test('an active-low input reads inverted', () => {
         const line = open().getLine(3);
         line.requestInput({ activeLow: true });
-        sim.setPull(3, 'pull-up');
+        fixture.sim.setPull(3, 'pull-up');
         assert.equal(line.getValue(), 0);
-        sim.setPull(3, 'pull-down');
+        fixture.sim.setPull(3, 'pull-down');
         assert.equal(line.getValue(), 1);
         assert.equal(line.info().activeLow, true);
     });
@@ -50,28 +37,28 @@ describe('Line against gpio-sim', () => {
     test('an output drives the simulated line', () => {
         const line = open().getLine(6);
         line.requestOutput(1, 'test-output');
-        assert.equal(sim.value(6), 1, 'the initial value');
+        assert.equal(fixture.sim.value(6), 1, 'the initial value');
         line.setValue(0);
-        assert.equal(sim.value(6), 0);
+        assert.equal(fixture.sim.value(6), 0);
         line.setValue(true);
-        assert.equal(sim.value(6), 1);
+        assert.equal(fixture.sim.value(6), 1);
         assert.equal(line.getValue(), 1, 'an output reads back what it drives');
         line.setValue(false);
-        assert.equal(sim.value(6), 0);
+        assert.equal(fixture.sim.value(6), 0);
         // The outside world does not override a driven line.
-        sim.setPull(6, 'pull-up');
-        assert.equal(sim.value(6), 0);
+        fixture.sim.setPull(6, 'pull-up');
+        assert.equal(fixture.sim.value(6), 0);
     });
 
     test('an output starts low unless told otherwise, and active-low inverts it', () => {
         open();
-        sim.setPull(1, 'pull-up');
-        const plain = chip.getLine(1);
+        fixture.sim.setPull(1, 'pull-up');
+        const plain = fixture.chip.getLine(1);
         plain.requestOutput();
-        assert.equal(sim.value(1), 0);
-        const inverted = chip.getLine(7);
+        assert.equal(fixture.sim.value(1), 0);
+        const inverted = fixture.chip.getLine(7);
         inverted.requestOutput(1, { activeLow: true });
-        assert.equal(sim.value(7), 0);
+        assert.equal(fixture.sim.value(7), 0);
     });
 
     test('line info reports what the kernel knows', () => {
@@ -85,15 +72,15 @@ describe('Line against gpio-sim', () => {
             offset: 3, name: 'start-button', consumer: 'panel-lamp', direction: 'output', activeLow: false,
             used: true, bias: 'as-is', drive: 'open-drain',
         });
-        const unnamed = chip.getLine(0);
+        const unnamed = fixture.chip.getLine(0);
         assert.equal(unnamed.info().name, null);
         unnamed.requestInput();
-        assert.equal(chip.getLine(0).info().consumer, 'gpio-extension', 'the default consumer');
+        assert.equal(fixture.chip.getLine(0).info().consumer, 'gpio-extension', 'the default consumer');
     });
 
     test('info is read afresh: it sees requests made elsewhere', () => {
         const line = open().getLine(5);
-        const elsewhere = new gpio.Chip(sim.name);
+        const elsewhere = new gpio.Chip(fixture.sim.name);
         try {
             assert.equal(line.info().used, false);
             const other = elsewhere.getLine(5);
@@ -109,27 +96,27 @@ describe('Line against gpio-sim', () => {
     test('a second request of a requested line fails with EBUSY', () => {
         const line = open().getLine(4);
         line.requestOutput(1);
-        const elsewhere = new gpio.Chip(sim.name);
+        const elsewhere = new gpio.Chip(fixture.sim.name);
         try {
             assert.throws(() => elsewhere.getLine(4).requestInput(), { code: 'EBUSY', message: /line 4/ });
             assert.throws(() => elsewhere.getLine(4).requestOutput(0), { code: 'EBUSY' });
         } finally {
             elsewhere.close();
         }
-        assert.throws(() => chip.getLine(4).requestInput(), { code: 'EBUSY' }, 'through the same chip');
+        assert.throws(() => fixture.chip.getLine(4).requestInput(), { code: 'EBUSY' }, 'through the same chip');
         assert.throws(() => line.requestInput(), { code: 'EBUSY' }, 'through the same object');
-        assert.equal(sim.value(4), 1, 'the failed requests left the holder alone');
+        assert.equal(fixture.sim.value(4), 1, 'the failed requests left the holder alone');
     });
 
     test('only the object that requested a line reads, writes and releases it', async () => {
         const holder = open().getLine(4);
         holder.requestOutput(1);
-        let other = chip.getLine(4);
+        let other = fixture.chip.getLine(4);
         assert.equal(other.requested, false);
         assert.throws(() => other.getValue(), { code: 'EPERM', message: /not requested/ });
         assert.throws(() => other.setValue(0), { code: 'EPERM' });
         other.release();
-        assert.equal(sim.value(4), 1);
+        assert.equal(fixture.sim.value(4), 1);
         assert.equal(holder.requested, true);
 
         // A FinalizationRegistry tells when the object is gone without keeping
@@ -141,9 +128,9 @@ describe('Line against gpio-sim', () => {
         registry.register(other, 'other');
         other = null;
         assert.ok(await collectUntil(() => collected), 'the second object was collected');
-        assert.equal(sim.value(4), 1, 'collecting another object of the line left the request alone');
+        assert.equal(fixture.sim.value(4), 1, 'collecting another object of the line left the request alone');
         holder.setValue(0);
-        assert.equal(sim.value(4), 0);
+        assert.equal(fixture.sim.value(4), 0);
     });
 
     test('reading or writing a line that is not requested gives EPERM', () => {
@@ -159,7 +146,7 @@ describe('Line against gpio-sim', () => {
     test('options read after the chip was closed by their own getter meet a closed chip', () => {
         // The getter runs inside the request; the chip's lines are freed by then.
         const line = open().getLine(2);
-        const options = { get consumer() { chip.close(); return 'late'; } };
+        const options = { get consumer() { fixture.chip.close(); return 'late'; } };
         assert.throws(() => line.requestInput(options), { code: 'EBADF' });
         assert.throws(() => line.requestOutput(1, options), { code: 'EBADF' });
         assert.equal(line.requested, false);
@@ -170,16 +157,16 @@ describe('Line against gpio-sim', () => {
         line.requestOutput(1);
         line.release();
         assert.equal(line.requested, false);
-        assert.equal(sim.value(6), 0, 'a released line returns to its pull');
+        assert.equal(fixture.sim.value(6), 0, 'a released line returns to its pull');
         assert.equal(line.info().used, false);
         assert.throws(() => line.getValue(), { code: 'EPERM' });
         line.release();
 
-        const elsewhere = new gpio.Chip(sim.name);
+        const elsewhere = new gpio.Chip(fixture.sim.name);
         try {
             const other = elsewhere.getLine(6);
             other.requestOutput(1);
-            assert.equal(sim.value(6), 1);
+            assert.equal(fixture.sim.value(6), 1);
         } finally {
             elsewhere.close();
         }
@@ -189,11 +176,11 @@ describe('Line against gpio-sim', () => {
 
     test('a requested line that is garbage-collected is released', async () => {
         open();
-        let line = chip.getLine(5);
+        let line = fixture.chip.getLine(5);
         line.requestOutput(1);
-        assert.equal(sim.value(5), 1);
+        assert.equal(fixture.sim.value(5), 1);
         line = null;
-        assert.ok(await collectUntil(() => sim.value(5) === 0), 'the line returned to its pull');
-        chip.getLine(5).requestInput();
+        assert.ok(await collectUntil(() => fixture.sim.value(5) === 0), 'the line returned to its pull');
+        fixture.chip.getLine(5).requestInput();
     });
 });
