@@ -36,14 +36,11 @@ vm_prepare() {
     VM_KERNEL=$VM_CACHE/kernel-$kernel_release
     if [ ! -f "$VM_KERNEL/ready" ]; then
         log "preparing kernel $kernel_release ($kernel_version)"
-        download_debs "$VM_CACHE/debs" "linux-image-$kernel_release=$kernel_version" busybox-static
+        download_debs "linux-image-$kernel_release=$kernel_version" busybox-static
         rm -rf "$VM_KERNEL"
         mkdir -p "$VM_KERNEL"
-        dpkg-deb -x "$VM_CACHE/debs/linux-image-${kernel_release}_${kernel_version}_amd64.deb" "$VM_KERNEL"
-        local busybox
-        busybox=$(compgen -G "$VM_CACHE/debs/busybox-static_*_amd64.deb" | tail -n 1)
-        dpkg-deb --fsys-tarfile "$busybox" |
-            tar -x -C "$VM_KERNEL" ./bin/busybox
+        dpkg-deb -x "$VM_DEBS/linux-image-${kernel_release}_${kernel_version}_amd64.deb" "$VM_KERNEL"
+        extract_busybox "$VM_KERNEL"
         "$VM_KERNEL/bin/busybox" depmod -b "$VM_KERNEL" "$kernel_release"
         touch "$VM_KERNEL/ready"
     fi
@@ -106,7 +103,7 @@ vm_initrd() {
     cp "$VM_DIR/device-init" "$root/init"
     cp -a "$VM_DIR/image" "$root/image"
     cp "$image/opt/panel/share/panel/eglfs.conf" "$root/image/etc/eglfs.conf"
-    (cd "$root" && find . | cpio -o -H newc --quiet) > "$out"
+    pack_cpio "$root" > "$out"
     rm -rf "$root"
 }
 

@@ -1,7 +1,8 @@
 # shellcheck shell=bash
 # What every virtual machine of the tests shares: Debian bookworm's 6.1 kernel
 # and a static busybox, fetched from Debian's archive with apt-get download
-# (nothing is installed on this host). Sourced by the GPIO module's runner
+# into one package folder (nothing is installed on this host), and the packing
+# of an initramfs. Sourced by the GPIO module's runner
 # (gpio-extension/test/vm/run-vm) and the device machine (device-vm.sh); the
 # caller defines log and die.
 
@@ -23,17 +24,34 @@ resolve_kernel() {
     kernel_version=$(apt-cache show --no-all-versions "$image" | sed -n 's/^Version: //p' | head -n 1)
 }
 
-# download_debs DIR PACKAGE[=VERSION]...: fetches the packages' .deb files
-# into DIR, skipping those already there.
+# The packages both machines take from Debian's archive, fetched once for both.
+VM_DEBS=${PANEL_VM_DEBS:-/var/cache/panel/debs}
+
+# download_debs PACKAGE[=VERSION]...: fetches the packages' .deb files into
+# $VM_DEBS, skipping those already there; one download at a time.
 download_debs() {
-    local dir=$1 package wanted=()
-    shift
-    mkdir -p "$dir"
-    for package in "$@"; do
-        local name=${package%%=*} version='*'
-        [ "$name" = "$package" ] || version=${package#*=}
-        compgen -G "$dir/${name}_${version//:/%3a}_*.deb" > /dev/null || wanted+=("$package")
-    done
-    [ ${#wanted[@]} -eq 0 ] ||
-        (cd "$dir" && apt-get download -q -o APT::Sandbox::User=root "${wanted[@]}" >&2)
+    mkdir -p "$VM_DEBS"
+    (
+        flock 7
+        local package wanted=()
+        for package in "$@"; do
+            local name=${package%%=*} version='*'
+            [ "$name" = "$package" ] || version=${package#*=}
+            compgen -G "$VM_DEBS/${name}_${version//:/%3a}_*.deb" > /dev/null || wanted+=("$package")
+        done
+        [ ${#wanted[@]} -eq 0 ] ||
+            (cd "$VM_DEBS" && apt-get download -q -o APT::Sandbox::User=root "${wanted[@]}" >&2)
+    ) 7> "$VM_DEBS/.lock"
+}
+
+# extract_busybox DEST: DEST/bin/busybox from the newest busybox-static
+# package in $VM_DEBS.
+extract_busybox() {
+    local packages=("$VM_DEBS"/busybox-static_*_amd64.deb)
+    dpkg-deb --fsys-tarfile "${packages[-1]}" | tar -x -C "$1" ./bin/busybox
+}
+
+# pack_cpio DIR: the folder as an uncompressed initramfs archive, on stdout.
+pack_cpio() {
+    (cd "$1" && find . | cpio -o -H newc --quiet)
 }
